@@ -1,0 +1,1 @@
+int qr7215sdk_placeholder;

@@ -1,0 +1,126 @@
+#include "simulatorprocess.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QUuid>
+
+#ifndef QR7215_SIM_PATH
+#error "QR7215_SIM_PATH must name the simulator executable"
+#endif
+
+namespace {
+
+QByteArray takeLine(QByteArray& buffer)
+{
+    const int nl = buffer.indexOf('\n');
+    if (nl < 0)
+        return QByteArray();
+    QByteArray line = buffer.left(nl);
+    buffer.remove(0, nl + 1);
+    return line.trimmed();
+}
+
+bool readLine(QProcess& p, QByteArray& pending, QByteArray& line, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (true) {
+        if (pending.contains('\n')) {
+            line = takeLine(pending);
+            return true;
+        }
+        if (deadline.hasExpired() || p.state() == QProcess::NotRunning)
+            return false;
+        p.waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
+        pending += p.readAllStandardOutput();
+    }
+}
+
+} // namespace
+
+SimulatorProcess::SimulatorProcess()
+{
+    m_process.setProcessChannelMode(QProcess::SeparateChannels);
+    m_process.setReadChannel(QProcess::StandardOutput);
+}
+
+SimulatorProcess::~SimulatorProcess()
+{
+    stop();
+    if (!m_dir.isEmpty())
+        QDir(m_dir).removeRecursively();
+}
+
+QString SimulatorProcess::executable()
+{
+    return QStringLiteral(QR7215_SIM_PATH);
+}
+
+bool SimulatorProcess::start(const QStringList& extraArgs)
+{
+    if (m_dir.isEmpty()) {
+        m_dir = QDir::tempPath() + QStringLiteral("/qr7215-sim-")
+                + QUuid::createUuid().toString(QUuid::Id128).left(12);
+        QDir().mkpath(m_dir);
+    }
+    m_link = m_dir + QStringLiteral("/ttySIM");
+    m_pending.clear();
+    m_process.start(executable(), QStringList{QStringLiteral("--link"), m_link} + extraArgs);
+    if (!m_process.waitForStarted(5000))
+        return false;
+    QByteArray line;
+    while (readLine(m_process, m_pending, line, 5000)) {
+        if (line.startsWith("ready"))
+            return true;
+    }
+    return false;
+}
+
+void SimulatorProcess::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.write("quit\n");
+    m_process.closeWriteChannel();
+    if (!m_process.waitForFinished(5000)) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+}
+
+void SimulatorProcess::kill()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.kill();
+    m_process.waitForFinished(5000);
+}
+
+bool SimulatorProcess::isRunning() const
+{
+    return m_process.state() == QProcess::Running;
+}
+
+QString SimulatorProcess::command(const QString& line, int timeoutMs)
+{
+    if (!isRunning())
+        return QStringLiteral("error: not running");
+    m_process.write(line.toUtf8() + '\n');
+    m_process.waitForBytesWritten(timeoutMs);
+    QByteArray answer;
+    if (!readLine(m_process, m_pending, answer, timeoutMs))
+        return QStringLiteral("error: no answer");
+    return QString::fromUtf8(answer);
+}
+
+bool SimulatorProcess::set(int reg, int value)
+{
+    return command(QStringLiteral("set %1 %2").arg(reg).arg(value)) == QLatin1String("ok");
+}
+
+int SimulatorProcess::get(int reg)
+{
+    bool ok = false;
+    const int v = command(QStringLiteral("get %1").arg(reg)).toInt(&ok);
+    return ok ? v : -1;
+}
