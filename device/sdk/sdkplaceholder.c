@@ -1,1 +1,0 @@
-int qr7215sdk_placeholder;

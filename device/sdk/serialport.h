@@ -1,0 +1,48 @@
+// The operating system's side of a serial port, kept apart from the Modbus
+// logic: port naming, taking the port for ourselves alone, recognising a
+// line that hung up, and what an open error means. serialport_posix.cpp and
+// serialport_win.cpp implement it; the build picks one.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct _modbus;
+
+namespace qr7215sdk {
+
+class serialPort
+{
+public:
+    serialPort() = default;
+    ~serialPort();
+    serialPort(const serialPort&) = delete;
+    serialPort& operator=(const serialPort&) = delete;
+
+    // The device to open: the bound name when there is one ("ttyUSB0" is
+    // /dev/ttyUSB0, a path stays as it is), otherwise port number n
+    // (/dev/ttyS(n-1), COMn on Windows). Empty when neither names a port.
+    static std::string deviceName(const std::string& boundName, unsigned portNumber);
+    // Whether the line can run at this speed.
+    static bool baudSupported(uint32_t baud);
+
+    // Takes the port for this connection before libmodbus opens it, so that a
+    // second program or connection is refused before it touches the line
+    // settings. Returns QR7215_OK or the code for the failure.
+    int claim(const std::string& device);
+    // The code for the error a failed modbus_connect left (err is its errno).
+    static int connectError(int err);
+    // Once libmodbus has the port open: shuts other openers out of it.
+    void attach(_modbus* ctx);
+    // True when the line has hung up: adapter unplugged, the other end gone.
+    bool hungUp() const;
+    // Gives the port back; call before modbus_close, then release().
+    void detach();
+    void release();
+
+private:
+    int m_lockFd = -1;  // holds the claim (POSIX)
+    int m_fd = -1;      // libmodbus's descriptor once attached (POSIX)
+};
+
+} // namespace qr7215sdk
