@@ -1,0 +1,305 @@
+// The connection page: controls built in code, the record kept in step with
+// them and with the settings file, the device opened and closed on request.
+#include "comsettingswidget.h"
+
+#include "autostart.h"
+#include "comadapter.h"
+#include "comportnames.h"
+#include "comsettingsfile.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QRegExp>
+#include <QSpinBox>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <climits>
+#include <iterator>
+
+namespace {
+
+const char kAutoStartName[] = "QR-7215";
+
+QHBoxLayout* labelledRow(const QString& label, QWidget* control)
+{
+    auto* row = new QHBoxLayout;
+    row->addWidget(new QLabel(label));
+    row->addWidget(control);
+    return row;
+}
+
+template <typename T>
+T* named(T* widget, const char* name)
+{
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+
+} // namespace
+
+int portNumberFromName(const QString& name)
+{
+    if (name.isEmpty())
+        return -1;
+    QString digits = name;
+    digits.remove(QRegExp(QStringLiteral("[^\\d.\\d]")));
+    if (!QRegExp(QStringLiteral("^[1-9]\\d*|0$")).exactMatch(digits))
+        return -1;
+    bool ok = false;
+    const int number = digits.toInt(&ok, 10);
+    // A run of digits too long for an int names no port number.
+    return ok ? number : -1;
+}
+
+comSettingsWidget::comSettingsWidget(QWidget* parent)
+    : baseWidget(parent)
+{
+    if (objectName().isEmpty())
+        setObjectName(QStringLiteral("comSettingsWidget"));
+    resize(316, 513);
+    setWindowTitle(QCoreApplication::translate("comSettingsWidget", "comSettingsWidget"));
+    setMinimumWidth(240);
+
+    const QString appDir = QCoreApplication::applicationDirPath();
+    if (!QDir(appDir + QStringLiteral("/configs")).exists())
+        QDir().mkpath(appDir + QStringLiteral("/configs"));
+    m_configDir = appDir + QStringLiteral("/configs/");
+
+    m_settings = std::make_unique<comSettings>();
+
+    createControls();
+
+    m_timer = new QTimer(this);
+    m_timer->setInterval(100);
+
+    slotOnLoadConfig();
+    g_comAdapter.initDescriptor();
+
+    // Wired only now, so that showing the loaded record saved nothing.
+    connect(m_comboBoxComMode, SIGNAL(currentIndexChanged(int)), this, SLOT(slotOnSaveConfig()));
+    connect(m_comboBoxComPort, SIGNAL(currentIndexChanged(int)), this, SLOT(slotOnSaveConfig()));
+    connect(m_spinBoxDeviceId, SIGNAL(valueChanged(int)), this, SLOT(slotOnSaveConfig()));
+    connect(m_comboBoxBaudRate, SIGNAL(currentIndexChanged(int)), this, SLOT(slotOnSaveConfig()));
+    connect(m_comboBoxDataLen, SIGNAL(currentIndexChanged(int)), this, SLOT(slotOnSaveConfig()));
+    connect(m_comboBoxStopBits, SIGNAL(currentIndexChanged(int)), this, SLOT(slotOnSaveConfig()));
+    connect(m_comboBoxParity, SIGNAL(currentIndexChanged(int)), this, SLOT(slotOnSaveConfig()));
+    connect(m_spinBoxRespTimeout, SIGNAL(valueChanged(int)), this, SLOT(slotOnSaveConfig()));
+    connect(m_spinBoxRetryCount, SIGNAL(valueChanged(int)), this, SLOT(slotOnSaveConfig()));
+    connect(m_spinBoxPollCycle, SIGNAL(valueChanged(int)), this, SLOT(slotOnSaveConfig()));
+    connect(m_checkBoxAutoConnect, SIGNAL(stateChanged(int)), this, SLOT(slotOnSaveConfig()));
+    connect(m_checkBoxAutoBoot, SIGNAL(stateChanged(int)), this, SLOT(slotOnSaveConfig()));
+    connect(m_checkBoxAutoHide, SIGNAL(stateChanged(int)), this, SLOT(slotOnSaveConfig()));
+    connect(m_pushButtonConnect, SIGNAL(released()), this, SLOT(slotOnConnect()));
+    connect(m_pushButtonDisconnect, SIGNAL(released()), this, SLOT(slotOnDisconnect()));
+    connect(m_timer, SIGNAL(timeout()), this, SLOT(slotOnUpdate()));
+    m_timer->start();
+}
+
+comSettingsWidget::~comSettingsWidget() = default;
+
+void comSettingsWidget::createControls()
+{
+    m_comboBoxComMode = named(new QComboBox, "m_comboBoxComMode");
+    m_comboBoxComMode->addItem(tr("Modbus RTU"));
+
+    m_comboBoxComPort = named(new QComboBox, "m_comboBoxComPort");
+    m_comboBoxComPort->clear();
+    m_comboBoxComPort->addItems(availableComPorts());
+
+    m_spinBoxDeviceId = named(new QSpinBox, "m_spinBoxDeviceId");
+    m_spinBoxDeviceId->setRange(0, 99);
+
+    m_comboBoxBaudRate = named(new QComboBox, "m_comboBoxBaudRate");
+    m_comboBoxBaudRate->addItems({QStringLiteral("1200"), QStringLiteral("2400"), QStringLiteral("4800"),
+                                  QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("38400"),
+                                  QStringLiteral("57600"), QStringLiteral("115200")});
+
+    m_comboBoxDataLen = named(new QComboBox, "m_comboBoxDataLen");
+    m_comboBoxDataLen->addItem(QStringLiteral("8"));
+
+    m_comboBoxStopBits = named(new QComboBox, "m_comboBoxStopBits");
+    m_comboBoxStopBits->addItems({QStringLiteral("1"), QStringLiteral("2")});
+
+    m_comboBoxParity = named(new QComboBox, "m_comboBoxParity");
+    m_comboBoxParity->addItems({tr("None"), tr("Even"), tr("Odd")});
+
+    m_spinBoxRespTimeout = named(new QSpinBox, "m_spinBoxRespTimeout");
+    m_spinBoxRespTimeout->setRange(0, 10000);
+    m_spinBoxRetryCount = named(new QSpinBox, "m_spinBoxRetryCount");
+    m_spinBoxRetryCount->setRange(0, 100);
+    m_spinBoxPollCycle = named(new QSpinBox, "m_spinBoxPollCycle");
+    m_spinBoxPollCycle->setRange(20, 10000);
+
+    m_pushButtonConnect = named(new QPushButton(tr("Connect")), "m_pushButtonConnect");
+    m_pushButtonDisconnect = named(new QPushButton(tr("Disconnect")), "m_pushButtonDisconnect");
+    m_checkBoxAutoConnect = named(new QCheckBox(tr("Auto Connect")), "m_checkBoxAutoConnect");
+    m_checkBoxAutoBoot = named(new QCheckBox(tr("Auto Boot")), "m_checkBoxAutoBoot");
+    m_checkBoxAutoHide = named(new QCheckBox(tr("Auto Hide")), "m_checkBoxAutoHide");
+
+    QWidget* const lineSettings[10] = {m_comboBoxComMode, m_comboBoxComPort, m_spinBoxDeviceId,
+                                       m_comboBoxBaudRate, m_comboBoxDataLen, m_comboBoxStopBits,
+                                       m_comboBoxParity, m_spinBoxRespTimeout, m_spinBoxRetryCount,
+                                       m_spinBoxPollCycle};
+    std::copy(std::begin(lineSettings), std::end(lineSettings), std::begin(m_lineSettings));
+
+    auto* page = new QVBoxLayout(this);
+    page->addLayout(labelledRow(tr("Com Mode:"), m_comboBoxComMode));
+    page->addLayout(labelledRow(tr("Com Port:"), m_comboBoxComPort));
+    page->addLayout(labelledRow(tr("Device Id:"), m_spinBoxDeviceId));
+    page->addLayout(labelledRow(tr("BaudRate:"), m_comboBoxBaudRate));
+    page->addLayout(labelledRow(tr("DataLen:"), m_comboBoxDataLen));
+    page->addLayout(labelledRow(tr("StopBits:"), m_comboBoxStopBits));
+    page->addLayout(labelledRow(tr("Parity:"), m_comboBoxParity));
+    page->addLayout(labelledRow(tr("Resp. Timeout(ms):"), m_spinBoxRespTimeout));
+    page->addLayout(labelledRow(tr("Retry Count:"), m_spinBoxRetryCount));
+    page->addLayout(labelledRow(tr("Poll Cycle(ms):"), m_spinBoxPollCycle));
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_pushButtonConnect);
+    buttons->addWidget(m_pushButtonDisconnect);
+    page->addLayout(buttons);
+
+    auto* options = new QHBoxLayout;
+    options->addWidget(m_checkBoxAutoConnect);
+    options->addWidget(m_checkBoxAutoBoot);
+    page->addLayout(options);
+
+    auto* hide = new QHBoxLayout;
+    hide->addWidget(m_checkBoxAutoHide);
+    hide->addStretch();
+    page->addLayout(hide);
+
+    page->addStretch();
+}
+
+QString comSettingsWidget::configFile() const
+{
+    return m_configDir + QStringLiteral("config_com.xml");
+}
+
+void comSettingsWidget::loadConfig(const QString& fileName)
+{
+    comSettingsFile::read(fileName, *m_settings);
+}
+
+void comSettingsWidget::saveConfig(const QString& fileName)
+{
+    comSettingsFile::write(fileName, *m_settings);
+}
+
+void comSettingsWidget::registerAutoBoot()
+{
+    platform::registerAutoStart(kAutoStartName);
+}
+
+void comSettingsWidget::unregisterAutoBoot()
+{
+    platform::unregisterAutoStart(kAutoStartName);
+}
+
+void comSettingsWidget::slotOnLoadConfig()
+{
+    loadConfig(configFile());
+    m_settings->comPortNumber = static_cast<quint16>(portNumberFromName(m_settings->comPort));
+
+    // A port the system does not list but that is there (a by-id link, a
+    // pseudo-terminal) joins the list, so the page shows the port a connect
+    // opens and a later edit keeps it.
+    m_showingRecord = true;
+    const QString& port = m_settings->comPort;
+    if (m_comboBoxComPort->findText(port) < 0 && comPortExists(port))
+        m_comboBoxComPort->addItem(port);
+    showRecord();
+    m_showingRecord = false;
+}
+
+void comSettingsWidget::showRecord()
+{
+    const comSettings& s = *m_settings;
+    m_comboBoxComMode->setCurrentIndex(s.comMode);
+    m_spinBoxDeviceId->setValue(s.slaveId);
+    m_comboBoxComPort->setCurrentText(s.comPort);
+    m_comboBoxBaudRate->setCurrentText(QString::number(s.baudRate));
+    m_comboBoxDataLen->setCurrentText(QString::number(s.dataLen));
+    m_comboBoxStopBits->setCurrentText(QString::number(s.stopBits));
+    m_comboBoxParity->setCurrentIndex(s.parity);
+    m_spinBoxPollCycle->setValue(static_cast<int>(qMin<quint32>(s.pollDelay, INT_MAX)));
+    m_spinBoxRespTimeout->setValue(static_cast<int>(qMin<quint32>(s.responseTimeout, INT_MAX)));
+    m_spinBoxRetryCount->setValue(static_cast<int>(qMin<quint32>(s.numOfRetries, INT_MAX)));
+    m_checkBoxAutoBoot->setChecked(s.autoBoot);
+    m_checkBoxAutoConnect->setChecked(s.autoConnect);
+    m_checkBoxAutoHide->setChecked(s.autoHide);
+}
+
+void comSettingsWidget::slotOnSaveConfig()
+{
+    if (m_showingRecord)
+        return;
+    comSettings& s = *m_settings;
+    s.comMode = static_cast<quint8>(m_comboBoxComMode->currentIndex());
+    s.slaveId = static_cast<quint16>(m_spinBoxDeviceId->value());
+    s.comPort = m_comboBoxComPort->currentText();
+    s.baudRate = m_comboBoxBaudRate->currentText().toUInt();
+    s.dataLen = static_cast<quint8>(m_comboBoxDataLen->currentText().toUInt());
+    s.stopBits = static_cast<quint8>(m_comboBoxStopBits->currentText().toUInt());
+    s.parity = static_cast<quint8>(m_comboBoxParity->currentIndex());
+    s.pollDelay = static_cast<quint32>(m_spinBoxPollCycle->value());
+    s.responseTimeout = static_cast<quint32>(m_spinBoxRespTimeout->value());
+    s.numOfRetries = static_cast<quint32>(m_spinBoxRetryCount->value());
+    s.autoBoot = m_checkBoxAutoBoot->isChecked();
+    s.autoConnect = m_checkBoxAutoConnect->isChecked();
+    s.autoHide = m_checkBoxAutoHide->isChecked();
+    s.comPortNumber = static_cast<quint16>(portNumberFromName(s.comPort));
+
+    saveConfig(configFile());
+    if (s.autoBoot)
+        registerAutoBoot();
+    else
+        unregisterAutoBoot();
+    emit signalPollCycleChanged(s.pollDelay);
+}
+
+void comSettingsWidget::slotOnConnect()
+{
+    if (g_comAdapter.slotOpenDevice(m_settings.get()) != 0)
+        return;
+    emit signalPollCycleChanged(m_settings->pollDelay);
+    emit signalConnect(*m_settings);
+}
+
+void comSettingsWidget::slotOnDisconnect()
+{
+    emit signalDisconnect();
+    g_comAdapter.slotCloseDevice();
+}
+
+void comSettingsWidget::slotOnAutoBoot(int checked)
+{
+    if (checked)
+        registerAutoBoot();
+    else
+        unregisterAutoBoot();
+}
+
+void comSettingsWidget::slotOnUpdate()
+{
+    const bool connected = g_comAdapter.isConnected();
+    m_pushButtonConnect->setEnabled(!connected);
+    m_pushButtonDisconnect->setEnabled(connected);
+    for (QWidget* control : m_lineSettings)
+        control->setEnabled(!connected);
+
+    if (!m_firstTickDone) {
+        // Marked first: whatever the attempt brings, it is the only one.
+        m_firstTickDone = true;
+        if (m_settings->autoConnect)
+            m_pushButtonConnect->click();
+    }
+}

@@ -1,0 +1,207 @@
+// The connection page over the fake device library: its controls, Connect
+// and Disconnect, the lock of the line settings while connected, Auto Connect.
+#include "comadapter.h"
+#include "comportnames.h"
+#include "comsettingswidget.h"
+#include "fakesdk.h"
+#include "logcapture.h"
+#include "pagefixture.h"
+#include "testenv.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTimer>
+
+#include <memory>
+
+using namespace pagefixture;
+
+class tst_comSettingsWidget : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void pageLayout();
+    void firstStartWithoutFile();
+    void controlsLockWhileConnected();
+    void lockFollowsTheAdapterNotThePage();
+    void failedConnectAnnouncesNothing();
+    void autoConnectTriesOnce_data();
+    void autoConnectTriesOnce();
+
+private:
+    std::unique_ptr<LogCapture> m_log;
+};
+
+void tst_comSettingsWidget::init()
+{
+    pagefixture::reset();
+    m_log = std::make_unique<LogCapture>();
+}
+
+void tst_comSettingsWidget::cleanup()
+{
+    m_log.reset();
+    disconnectAdapter();
+}
+
+void tst_comSettingsWidget::pageLayout()
+{
+    comSettingsWidget page;
+    QCOMPARE(page.objectName(), QStringLiteral("comSettingsWidget"));
+    QCOMPARE(page.size(), QSize(316, 513));
+    QCOMPARE(page.minimumWidth(), 240);
+    QVERIFY(QFileInfo(configDir()).isDir());
+
+    QCOMPARE(control<QComboBox>(page, "m_comboBoxComMode")->count(), 1);
+    QCOMPARE(control<QComboBox>(page, "m_comboBoxComMode")->itemText(0), QStringLiteral("Modbus RTU"));
+    QStringList bauds;
+    for (int i = 0; i < control<QComboBox>(page, "m_comboBoxBaudRate")->count(); ++i)
+        bauds << control<QComboBox>(page, "m_comboBoxBaudRate")->itemText(i);
+    QCOMPARE(bauds, (QStringList{"1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"}));
+    QCOMPARE(control<QSpinBox>(page, "m_spinBoxDeviceId")->maximum(), 99);
+    QCOMPARE(control<QSpinBox>(page, "m_spinBoxRespTimeout")->maximum(), 10000);
+    QCOMPARE(control<QSpinBox>(page, "m_spinBoxRetryCount")->maximum(), 100);
+    QCOMPARE(control<QSpinBox>(page, "m_spinBoxPollCycle")->minimum(), 20);
+    QCOMPARE(control<QComboBox>(page, "m_comboBoxComPort")->count(), availableComPorts().size());
+}
+
+void tst_comSettingsWidget::firstStartWithoutFile()
+{
+    comSettingsWidget page;
+    QVERIFY(!QFile::exists(configFile()));
+    QCOMPARE(page.settings().pollDelay, 10u);
+    QCOMPARE(page.settings().comPort, QStringLiteral("COM1"));
+    QCOMPARE(int(page.settings().comPortNumber), 1);
+    QCOMPARE(page.settings().baudRate, 115200u);
+    QCOMPARE(control<QSpinBox>(page, "m_spinBoxPollCycle")->value(), 20);
+
+    QSignalSpy pollSpy(&page, &comSettingsWidget::signalPollCycleChanged);
+    QList<const comSettings*> announced;
+    QList<uint> pollAtConnect;
+    connect(&page, &comSettingsWidget::signalConnect, this, [&](comSettings& s) {
+        announced << &s;
+        pollAtConnect << static_cast<uint>(pollSpy.count());
+    });
+    control<QPushButton>(page, "m_pushButtonConnect")->click();
+
+    QCOMPARE(pollSpy.count(), 1);
+    QCOMPARE(pollSpy.at(0).at(0).toUInt(), 10u);
+    QCOMPARE(announced, QList<const comSettings*>{&page.settings()});
+    // The poll cycle is announced before the connection.
+    QCOMPARE(pollAtConnect, QList<uint>{1});
+    QCOMPARE(fakesdk::countCalls("open"), 1);
+    QCOMPARE(QString::fromStdString(fakesdk::calls().back().portName), QStringLiteral("COM1"));
+    QCOMPARE(int(fakesdk::calls().back().descriptor.comPort), 1);
+    QVERIFY(!QFile::exists(configFile()));
+
+    QSignalSpy disconnectSpy(&page, &comSettingsWidget::signalDisconnect);
+    QTRY_VERIFY(control<QPushButton>(page, "m_pushButtonDisconnect")->isEnabled());
+    control<QPushButton>(page, "m_pushButtonDisconnect")->click();
+    QCOMPARE(disconnectSpy.count(), 1);
+    QCOMPARE(fakesdk::countCalls("close"), 1);
+    QVERIFY(!g_comAdapter.isConnected());
+}
+
+void tst_comSettingsWidget::controlsLockWhileConnected()
+{
+    comSettingsWidget page;
+    QPushButton* connectButton = control<QPushButton>(page, "m_pushButtonConnect");
+    QPushButton* disconnectButton = control<QPushButton>(page, "m_pushButtonDisconnect");
+    QTRY_VERIFY(!disconnectButton->isEnabled());
+    QVERIFY(lineSettingsEnabled(page, true));
+
+    connectButton->click();
+    QVERIFY(g_comAdapter.isConnected());
+    QTRY_VERIFY(lineSettingsEnabled(page, false));
+    QVERIFY(!connectButton->isEnabled());
+    QVERIFY(disconnectButton->isEnabled());
+    for (const char* name : kOptions)
+        QVERIFY2(control<QWidget>(page, name)->isEnabled(), name);
+
+    disconnectButton->click();
+    QTRY_VERIFY(lineSettingsEnabled(page, true));
+    QVERIFY(connectButton->isEnabled());
+    QVERIFY(!disconnectButton->isEnabled());
+}
+
+void tst_comSettingsWidget::lockFollowsTheAdapterNotThePage()
+{
+    comSettingsWidget page;
+    QCOMPARE(g_comAdapter.slotOpenDevice(nullptr), 0);
+    QTRY_VERIFY(lineSettingsEnabled(page, false));
+
+    // A close that fails keeps the link, and the page stays locked.
+    fakesdk::setCloseResult(QR7215_E_LINK_LOST);
+    control<QPushButton>(page, "m_pushButtonDisconnect")->click();
+    QVERIFY(g_comAdapter.isConnected());
+    QSignalSpy ticks(page.findChild<QTimer*>(QString(), Qt::FindDirectChildrenOnly), &QTimer::timeout);
+    QTRY_VERIFY(ticks.count() >= 2);
+    QVERIFY(lineSettingsEnabled(page, false));
+
+    fakesdk::setCloseResult(0);
+    g_comAdapter.slotCloseDevice();
+    QTRY_VERIFY(lineSettingsEnabled(page, true));
+}
+
+void tst_comSettingsWidget::failedConnectAnnouncesNothing()
+{
+    comSettingsWidget page;
+    fakesdk::setOpenResult(QR7215_E_PORT_NOT_FOUND);
+    QSignalSpy pollSpy(&page, &comSettingsWidget::signalPollCycleChanged);
+    int announced = 0;
+    connect(&page, &comSettingsWidget::signalConnect, this, [&](comSettings&) { ++announced; });
+
+    control<QPushButton>(page, "m_pushButtonConnect")->click();
+    QCOMPARE(pollSpy.count(), 0);
+    QCOMPARE(announced, 0);
+    QCOMPARE(m_log->count(QStringLiteral("Open device error:-4")), 1);
+    QVERIFY(lineSettingsEnabled(page, true));
+}
+
+void tst_comSettingsWidget::autoConnectTriesOnce_data()
+{
+    QTest::addColumn<QByteArray>("autoConnect");
+    QTest::addColumn<int>("openResult");
+    QTest::addColumn<int>("opens");
+
+    QTest::newRow("device absent") << QByteArray("1") << int(QR7215_E_TIMEOUT) << 1;
+    QTest::newRow("device present") << QByteArray("1") << 0 << 1;
+    QTest::newRow("any non-zero value is on") << QByteArray("7") << int(QR7215_E_TIMEOUT) << 1;
+    QTest::newRow("off") << QByteArray("0") << 0 << 0;
+}
+
+void tst_comSettingsWidget::autoConnectTriesOnce()
+{
+    QFETCH(QByteArray, autoConnect);
+    QFETCH(int, openResult);
+    QFETCH(int, opens);
+
+    QVERIFY(writeConfig("<AutoConnect>" + autoConnect + "</AutoConnect>"));
+    fakesdk::setOpenResult(openResult);
+    comSettingsWidget page;
+    int announced = 0;
+    connect(&page, &comSettingsWidget::signalConnect, this, [&](comSettings&) { ++announced; });
+    // Not before the event loop runs.
+    QCOMPARE(fakesdk::countCalls("open"), 0);
+
+    QSignalSpy ticks(page.findChild<QTimer*>(QString(), Qt::FindDirectChildrenOnly), &QTimer::timeout);
+    QVERIFY(ticks.isValid());
+    QTRY_VERIFY(ticks.count() >= 6);
+
+    QCOMPARE(fakesdk::countCalls("open"), opens);
+    QCOMPARE(m_log->countStartingWith(QStringLiteral("Open device error:")), opens && openResult ? 1 : 0);
+    if (opens && openResult)
+        QCOMPARE(m_log->count(QStringLiteral("Open device error:") + QString::number(openResult)), 1);
+    QCOMPARE(announced, opens && !openResult ? 1 : 0);
+    QCOMPARE(g_comAdapter.isConnected(), opens && !openResult);
+}
+
+QR_TEST_MAIN(tst_comSettingsWidget)
+#include "tst_comsettingswidget.moc"

@@ -1,0 +1,233 @@
+// The connection page and its settings file: what loading shows, what every
+// edit saves, Auto Boot, and the port a connect uses when the file names one
+// the system does not list.
+#include "comadapter.h"
+#include "comportnames.h"
+#include "comsettingswidget.h"
+#include "fakesdk.h"
+#include "pagefixture.h"
+#include "testenv.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QPushButton>
+#include <QSpinBox>
+
+using namespace pagefixture;
+
+class tst_comSettingsWidgetFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void firstStartSavesTheExampleFile();
+    void loadedFileIsShownAndNotSaved();
+    void everyChangeSaves_data();
+    void everyChangeSaves();
+    void autoBootFollowsTheCheckBox();
+    void pseudoTerminalPortIsShownAndUsed();
+    void absentPortIsKeptUntilAnEdit();
+
+};
+
+void tst_comSettingsWidgetFile::init()
+{
+    pagefixture::reset();
+}
+
+void tst_comSettingsWidgetFile::cleanup()
+{
+    disconnectAdapter();
+}
+
+void tst_comSettingsWidgetFile::firstStartSavesTheExampleFile()
+{
+    comSettingsWidget page;
+    QCheckBox* autoHide = control<QCheckBox>(page, "m_checkBoxAutoHide");
+    autoHide->setChecked(true);
+    autoHide->setChecked(false);
+
+    // COM1 in the example stands for the first port the system lists.
+    const QString port = availableComPorts().value(0);
+    QCOMPARE(fileFields(), (QStringList{"ComMode=0", "SlaveId=1", "ComPort=" + port, "BaudRate=115200", "DataLen=8",
+                                        "StopBits=1", "Parity=0", "ResponseTimeout=1000", "NumOfRetries=3",
+                                        "PollDelay=20", "AutoBoot=0", "AutoConnect=0", "AutoHide=0"}));
+    QCOMPARE(readAll(configFile()).count('\n'), 18);
+    QCOMPARE(page.settings().pollDelay, 20u);
+    QCOMPARE(int(page.settings().comPortNumber), port.isEmpty() ? 65535 : portNumberFromName(port) & 0xFFFF);
+
+    if (port.isEmpty()) {
+        // No port at all: the byte of the descriptor is 255 and no name is bound.
+        control<QPushButton>(page, "m_pushButtonConnect")->click();
+        QCOMPARE(int(fakesdk::calls().back().descriptor.comPort), 255);
+        QCOMPARE(QString::fromStdString(fakesdk::calls().back().portName), QString());
+    }
+}
+
+void tst_comSettingsWidgetFile::loadedFileIsShownAndNotSaved()
+{
+    QVERIFY(writeConfig("<SlaveId>17</SlaveId><BaudRate>9600</BaudRate><StopBits>2</StopBits><Parity>1</Parity>"
+                        "<ResponseTimeout>2500</ResponseTimeout><NumOfRetries>5</NumOfRetries><PollDelay>250</PollDelay>"
+                        "<AutoConnect>0</AutoConnect><AutoHide>1</AutoHide><AutoBoot>1</AutoBoot>"));
+    const QByteArray before = readAll(configFile());
+
+    comSettingsWidget page;
+    QCOMPARE(control<QSpinBox>(page, "m_spinBoxDeviceId")->value(), 17);
+    QCOMPARE(control<QComboBox>(page, "m_comboBoxBaudRate")->currentText(), QStringLiteral("9600"));
+    QCOMPARE(control<QComboBox>(page, "m_comboBoxStopBits")->currentText(), QStringLiteral("2"));
+    QCOMPARE(control<QComboBox>(page, "m_comboBoxParity")->currentIndex(), 1);
+    QCOMPARE(control<QSpinBox>(page, "m_spinBoxRespTimeout")->value(), 2500);
+    QCOMPARE(control<QSpinBox>(page, "m_spinBoxRetryCount")->value(), 5);
+    QCOMPARE(control<QSpinBox>(page, "m_spinBoxPollCycle")->value(), 250);
+    QVERIFY(control<QCheckBox>(page, "m_checkBoxAutoHide")->isChecked());
+    QVERIFY(control<QCheckBox>(page, "m_checkBoxAutoBoot")->isChecked());
+    QVERIFY(!control<QCheckBox>(page, "m_checkBoxAutoConnect")->isChecked());
+    QCOMPARE(page.settings().slaveId, quint16(17));
+
+    // Loading wrote nothing and registered nothing: start-up leaves the entry alone.
+    QCOMPARE(readAll(configFile()), before);
+    QVERIFY(!QFile::exists(autostartEntry()));
+}
+
+void tst_comSettingsWidgetFile::everyChangeSaves_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<QString>("element");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("connected");
+
+    QTest::newRow("Device Id") << "m_spinBoxDeviceId" << QVariant(42) << "SlaveId" << "42" << false;
+    QTest::newRow("BaudRate") << "m_comboBoxBaudRate" << QVariant("9600") << "BaudRate" << "9600" << false;
+    QTest::newRow("StopBits") << "m_comboBoxStopBits" << QVariant("2") << "StopBits" << "2" << false;
+    QTest::newRow("Parity") << "m_comboBoxParity" << QVariant("Odd") << "Parity" << "2" << false;
+    QTest::newRow("Resp. Timeout") << "m_spinBoxRespTimeout" << QVariant(3000) << "ResponseTimeout" << "3000" << false;
+    QTest::newRow("Retry Count") << "m_spinBoxRetryCount" << QVariant(0) << "NumOfRetries" << "0" << false;
+    QTest::newRow("Poll Cycle") << "m_spinBoxPollCycle" << QVariant(500) << "PollDelay" << "500" << false;
+    QTest::newRow("Auto Connect") << "m_checkBoxAutoConnect" << QVariant(true) << "AutoConnect" << "1" << false;
+    QTest::newRow("Auto Hide") << "m_checkBoxAutoHide" << QVariant(true) << "AutoHide" << "1" << false;
+    QTest::newRow("Auto Hide while connected") << "m_checkBoxAutoHide" << QVariant(true) << "AutoHide" << "1" << true;
+    QTest::newRow("Auto Connect while connected")
+        << "m_checkBoxAutoConnect" << QVariant(true) << "AutoConnect" << "1" << true;
+}
+
+void tst_comSettingsWidgetFile::everyChangeSaves()
+{
+    QFETCH(QString, name);
+    QFETCH(QVariant, value);
+    QFETCH(QString, element);
+    QFETCH(QString, text);
+    QFETCH(bool, connected);
+
+    comSettingsWidget page;
+    if (connected) {
+        control<QPushButton>(page, "m_pushButtonConnect")->click();
+        QTRY_VERIFY(lineSettingsEnabled(page, false));
+    }
+    QSignalSpy pollSpy(&page, &comSettingsWidget::signalPollCycleChanged);
+    const QString file = configFile();
+    QVERIFY(!QFile::exists(file));
+
+    QWidget* w = control<QWidget>(page, name.toLatin1().constData());
+    if (auto* spin = qobject_cast<QSpinBox*>(w))
+        spin->setValue(value.toInt());
+    else if (auto* combo = qobject_cast<QComboBox*>(w))
+        combo->setCurrentText(value.toString());
+    else if (auto* box = qobject_cast<QCheckBox*>(w))
+        box->setChecked(value.toBool());
+    else
+        QFAIL("unknown control");
+
+    QCOMPARE(pollSpy.count(), 1);
+    QCOMPARE(pollSpy.at(0).at(0).toUInt(), page.settings().pollDelay);
+    QCOMPARE(fileField(element), text);
+    QCOMPARE(fileFields().size(), 13);
+    // The first edit also takes the other controls as they show, poll cycle included.
+    if (element != QLatin1String("PollDelay"))
+        QCOMPARE(fileField("PollDelay"), QStringLiteral("20"));
+    QCOMPARE(g_comAdapter.isConnected(), connected);
+}
+
+void tst_comSettingsWidgetFile::autoBootFollowsTheCheckBox()
+{
+    comSettingsWidget page;
+    QCheckBox* autoBoot = control<QCheckBox>(page, "m_checkBoxAutoBoot");
+    QSignalSpy pollSpy(&page, &comSettingsWidget::signalPollCycleChanged);
+
+    autoBoot->setChecked(true);
+    QCOMPARE(fileField("AutoBoot"), QStringLiteral("1"));
+    QCOMPARE(pollSpy.count(), 1);
+    QFile entry(autostartEntry());
+    QVERIFY(entry.open(QIODevice::ReadOnly));
+    QVERIFY(QString::fromUtf8(entry.readAll())
+                .contains("\nExec=\"" + QCoreApplication::applicationFilePath() + "\"\n"));
+    entry.close();
+
+    // Every later save keeps the entry while the box stays checked.
+    control<QSpinBox>(page, "m_spinBoxDeviceId")->setValue(9);
+    QVERIFY(QFile::exists(autostartEntry()));
+
+    autoBoot->setChecked(false);
+    QCOMPARE(fileField("AutoBoot"), QStringLiteral("0"));
+    QVERIFY(!QFile::exists(autostartEntry()));
+
+    page.slotOnAutoBoot(2);
+    QVERIFY(QFile::exists(autostartEntry()));
+    page.slotOnAutoBoot(0);
+    QVERIFY(!QFile::exists(autostartEntry()));
+}
+
+void tst_comSettingsWidgetFile::pseudoTerminalPortIsShownAndUsed()
+{
+    PseudoTerminal pty;
+    if (pty.link().isEmpty())
+        QSKIP("no pseudo-terminal available");
+    QVERIFY(writeConfig("<ComPort>" + pty.link().toUtf8() + "</ComPort><SlaveId>3</SlaveId>"));
+
+    comSettingsWidget page;
+    QComboBox* ports = control<QComboBox>(page, "m_comboBoxComPort");
+    QCOMPARE(ports->currentText(), pty.link());
+    QCOMPARE(ports->count(), availableComPorts().size() + 1);
+    QCOMPARE(page.settings().comPort, pty.link());
+
+    control<QPushButton>(page, "m_pushButtonConnect")->click();
+    QCOMPARE(QString::fromStdString(fakesdk::calls().back().function), QStringLiteral("open"));
+    QCOMPARE(QString::fromStdString(fakesdk::calls().back().portName), pty.link());
+    QCOMPARE(int(fakesdk::calls().back().descriptor.slaveAddress), 3);
+    control<QPushButton>(page, "m_pushButtonDisconnect")->click();
+    QTRY_VERIFY(lineSettingsEnabled(page, true));
+
+    // An edit elsewhere keeps the port.
+    control<QSpinBox>(page, "m_spinBoxDeviceId")->setValue(4);
+    QCOMPARE(fileField("ComPort"), pty.link());
+    QCOMPARE(page.settings().comPort, pty.link());
+}
+
+void tst_comSettingsWidgetFile::absentPortIsKeptUntilAnEdit()
+{
+    QVERIFY(writeConfig("<ComPort>COM7</ComPort>"));
+    comSettingsWidget page;
+    QComboBox* ports = control<QComboBox>(page, "m_comboBoxComPort");
+    const QStringList listed = availableComPorts();
+    QCOMPARE(ports->count(), listed.size());
+    QCOMPARE(ports->currentText(), listed.value(0));
+    QCOMPARE(page.settings().comPort, QStringLiteral("COM7"));
+    QCOMPARE(int(page.settings().comPortNumber), 7);
+
+    control<QPushButton>(page, "m_pushButtonConnect")->click();
+    QCOMPARE(QString::fromStdString(fakesdk::calls().back().portName), QStringLiteral("COM7"));
+    QCOMPARE(int(fakesdk::calls().back().descriptor.comPort), 7);
+    control<QPushButton>(page, "m_pushButtonDisconnect")->click();
+    QTRY_VERIFY(lineSettingsEnabled(page, true));
+
+    control<QSpinBox>(page, "m_spinBoxRetryCount")->setValue(4);
+    QCOMPARE(page.settings().comPort, listed.value(0));
+    QCOMPARE(fileField("ComPort"), listed.value(0));
+}
+
+QR_TEST_MAIN(tst_comSettingsWidgetFile)
+#include "tst_comsettingswidgetfile.moc"
