@@ -1,0 +1,201 @@
+#include "configwidget.h"
+
+#include "configdialog.h"
+#include "dataobject.h"
+#include "scriptfilefilter.h"
+#include "settingsstore.h"
+#include "upsdatamodel.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QTableView>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kRefreshIntervalMs = 100;
+// Combo items, in the order of the policy values they stand for.
+const char* const kPolicyNames[] = {"NULL", "DC_OK", "SW"};
+constexpr quint32 kPolicyCount = sizeof(kPolicyNames) / sizeof(kPolicyNames[0]);
+
+} // namespace
+
+configWidget::configWidget(QWidget* parent)
+    : baseWidget(parent)
+{
+    if (objectName().isEmpty())
+        setObjectName(QStringLiteral("configWidget"));
+    resize(400, 300);
+    setWindowTitle(tr("configWidget"));
+
+    m_tableView = new QTableView;
+    m_tableView->setObjectName(QStringLiteral("m_tableView"));
+    m_tableView->setEditTriggers(QAbstractItemView::DoubleClicked);
+    m_tableView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_tableView->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft);
+    m_tableView->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_tableView->setAlternatingRowColors(true);
+
+    m_dataModel = new upsDataModel;
+    m_dataModel->setHorizontalHeaderList({tr("Address"), tr("Name"), tr("Value"), tr("RW"), tr("Description")});
+    m_tableView->setModel(m_dataModel);
+
+    m_configDialog = new configDialog(this);
+
+    auto* lblPolicy = new QLabel(tr("Policy:"));
+    m_comboPolicy = new QComboBox;
+    m_comboPolicy->setObjectName(QStringLiteral("m_comboPolicy"));
+    for (const char* name : kPolicyNames)
+        m_comboPolicy->addItem(QString::fromLatin1(name));
+    m_comboPolicy->setCurrentIndex(0);
+    connect(m_comboPolicy, SIGNAL(currentIndexChanged(int)), this, SLOT(slotOnPolicyChanged(int)));
+    m_policy = static_cast<quint32>(m_comboPolicy->currentIndex());
+
+    m_lblBatPath = new QLabel(tr("Post Process Script file:"));
+    m_lblBatPath->setObjectName(QStringLiteral("m_lblBatPath"));
+    m_lineEditBatPath = new QLineEdit;
+    m_lineEditBatPath->setObjectName(QStringLiteral("m_lineEditBatPath"));
+    // The path changes only through the file dialog; typed text would never be used.
+    m_lineEditBatPath->setReadOnly(true);
+    m_btnOpenBatFile = new QPushButton(tr("..."));
+    m_btnOpenBatFile->setObjectName(QStringLiteral("m_btnOpenBatFile"));
+
+    auto* policyRow = new QHBoxLayout;
+    policyRow->addWidget(lblPolicy);
+    policyRow->addWidget(m_comboPolicy);
+    policyRow->addStretch();
+    auto* scriptRow = new QHBoxLayout;
+    scriptRow->addWidget(m_lblBatPath);
+    scriptRow->addWidget(m_lineEditBatPath);
+    scriptRow->addWidget(m_btnOpenBatFile);
+    auto* groupLayout = new QVBoxLayout;
+    groupLayout->addLayout(policyRow);
+    groupLayout->addLayout(scriptRow);
+    auto* groupBox = new QGroupBox(tr("Post Process"));
+    groupBox->setLayout(groupLayout);
+
+    auto* pageLayout = new QVBoxLayout(this);
+    pageLayout->addWidget(m_tableView);
+    pageLayout->addWidget(groupBox);
+
+    connect(m_tableView, SIGNAL(doubleClicked(const QModelIndex&)), this, SLOT(slotOnRowDoubleClicked(QModelIndex)));
+    connect(m_configDialog, SIGNAL(signalDialogShown(bool)), this, SLOT(slotOnConfigDialogShown(bool)));
+    connect(m_configDialog, SIGNAL(signalDataChanged(qint32, qint16, bool)),
+            m_dataModel, SLOT(slotOnModifyRegister(qint32, qint16, bool)));
+    connect(m_btnOpenBatFile, SIGNAL(clicked()), this, SLOT(slotOnOpenBatFile()));
+
+    loadSettings();
+
+    m_timer = new QTimer;
+    m_timer->setInterval(kRefreshIntervalMs);
+    connect(m_timer, SIGNAL(timeout()), this, SLOT(slotOnUpdate()));
+}
+
+configWidget::~configWidget()
+{
+    delete m_timer;
+    m_tableView->setModel(nullptr);
+    delete m_dataModel;
+}
+
+bool configWidget::isRefreshing() const
+{
+    return m_timer->isActive();
+}
+
+void configWidget::slotOnSetEnabled(bool enabled)
+{
+    if (enabled)
+        m_timer->start();
+    else
+        m_timer->stop();
+}
+
+void configWidget::slotOnConfigDialogShown(bool)
+{
+}
+
+void configWidget::slotOnUpdate()
+{
+    update();
+    QItemSelectionModel* selection = m_tableView->selectionModel();
+    const QModelIndexList selected = selection->selectedIndexes();
+    // The model announces no value changes; a reset is what repaints them.
+    m_tableView->reset();
+    m_dataModel->updateData();
+    for (const QModelIndex& index : selected)
+        selection->select(index, QItemSelectionModel::Select);
+}
+
+void configWidget::slotOnRowDoubleClicked(QModelIndex index)
+{
+    DataObject* row = m_dataModel->getDataObject(static_cast<short>(index.row()));
+    if (row && row->isWritable())
+        m_configDialog->slotOnShowDialog(row, 0);
+}
+
+void configWidget::slotOnOpenBatFile()
+{
+    // A cancelled dialog gives an empty path, which clears the stored one too.
+    m_batPath = chooseScriptFile();
+    m_lineEditBatPath->setText(m_batPath);
+    settingsStore::setBatPath(m_batPath);
+}
+
+void configWidget::slotOnLoadFromRegisterTable()
+{
+    loadSettings();
+}
+
+void configWidget::slotOnSaveToRegisterTable()
+{
+    settingsStore::setBatPath(m_batPath);
+}
+
+void configWidget::slotOnPolicyChanged(int policy)
+{
+    // -1 only means the combo box was emptied; there is no policy to store.
+    if (policy < 0)
+        return;
+    m_policy = static_cast<quint32>(policy);
+    settingsStore::setBatExecutePolicy(m_policy);
+    emit signalOnPolicyChanged(policy);
+}
+
+QString configWidget::chooseScriptFile()
+{
+    return QFileDialog::getOpenFileName(this, tr("Open bat file"), QDir::currentPath(), scriptFile::dialogFilter());
+}
+
+void configWidget::loadSettings()
+{
+    m_batPath = settingsStore::batPath();
+    m_lineEditBatPath->setText(m_batPath);
+
+    const quint32 stored = settingsStore::batExecutePolicy();
+    if (stored < kPolicyCount) {
+        // A change of item stores the value again and announces it.
+        m_comboPolicy->setCurrentIndex(static_cast<int>(stored));
+        return;
+    }
+    // A value no item stands for runs no script, as "NULL" does: show that,
+    // and leave the stored value as the operator's store has it.
+    const bool wasShown = m_comboPolicy->currentIndex() == 0;
+    {
+        const QSignalBlocker blocker(m_comboPolicy);
+        m_comboPolicy->setCurrentIndex(0);
+    }
+    m_policy = 0;
+    if (!wasShown)
+        emit signalOnPolicyChanged(0);
+}

@@ -1,0 +1,6 @@
+#include "dataobject.h"
+
+DataObject::DataObject(QObject* parent)
+    : QObject(parent)
+{
+}

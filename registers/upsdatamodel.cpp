@@ -1,0 +1,180 @@
+#include "upsdatamodel.h"
+
+#include "comadapter.h"
+#include "dataobject.h"
+#include "registertablefile.h"
+
+#include <QColor>
+#include <QCoreApplication>
+#include <QDir>
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+const QString kConfigFolder = QStringLiteral("/iconfigs");
+const QString kConfigFileName = QStringLiteral("config_registers.xml");
+constexpr int kColumnCount = 5;
+constexpr int kValueColumn = 2;
+
+} // namespace
+
+upsDataModel::upsDataModel(QObject* parent)
+    : QAbstractTableModel(parent)
+{
+    m_appDir = QCoreApplication::applicationDirPath();
+    const QString folder = m_appDir + kConfigFolder;
+    if (!QDir(folder).exists())
+        QDir().mkpath(folder);
+    m_configFile.setFileName(folder + QStringLiteral("/") + kConfigFileName);
+    loadRegisterTable();
+}
+
+upsDataModel::~upsDataModel()
+{
+    qDeleteAll(m_dataList);
+}
+
+int upsDataModel::loadRegisterTable()
+{
+    QList<DataObject*> rows;
+    const int result = registerTableFile::read(m_configFile, &rows);
+    if (result != registerTableFile::Read)
+        return result;
+
+    // The block read covers the first rows only; the others never get a value.
+    for (int i = kBlockCount; i < rows.size(); ++i)
+        rows[i]->hasValue = false;
+
+    beginResetModel();
+    qDeleteAll(m_dataList);
+    m_dataList = rows;
+    endResetModel();
+    return result;
+}
+
+int upsDataModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : m_dataList.size();
+}
+
+int upsDataModel::columnCount(const QModelIndex&) const
+{
+    return kColumnCount;
+}
+
+QVariant upsDataModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || m_dataList.isEmpty() || index.row() < 0 || index.row() >= m_dataList.size())
+        return QVariant();
+
+    switch (role) {
+    case Qt::DisplayRole: {
+        const DataObject* row = m_dataList.at(index.row());
+        switch (index.column()) {
+        case 0:
+            return row->addr;
+        case 1:
+            return row->name;
+        case 2:
+            return row->hasValue ? QString::number(row->value, 10) : QString();
+        case 3: {
+            const QString text = registerTableFile::accessText(row->rw);
+            return text.isEmpty() ? QVariant() : QVariant(text);
+        }
+        case 4:
+            return row->description;
+        default:
+            return QVariant();
+        }
+    }
+    case Qt::TextAlignmentRole:
+        return int(Qt::AlignLeft | Qt::AlignVCenter);
+    case Qt::BackgroundRole:
+        return QColor(Qt::transparent);
+    case Qt::ForegroundRole:
+        return QColor(Qt::black);
+    default:
+        return QVariant();
+    }
+}
+
+bool upsDataModel::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    if (role != Qt::EditRole || !index.isValid() || index.column() != kValueColumn
+        || index.row() < 0 || index.row() >= m_dataList.size())
+        return false;
+
+    qint16 word = 0;
+    if (value.userType() == QMetaType::Short) {
+        word = value.value<qint16>();
+    } else {
+        QVariant converted = value;
+        if (converted.convert(QMetaType::Short))
+            word = converted.value<qint16>();
+    }
+    // Only the model's copy changes: the next refresh shows the device's value again.
+    m_dataList[index.row()]->value = static_cast<quint16>(word);
+    return true;
+}
+
+QVariant upsDataModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (role != Qt::DisplayRole || section < 0)
+        return QVariant();
+    const QStringList& headers = orientation == Qt::Horizontal ? m_horizontalHeaders : m_verticalHeaders;
+    return section < headers.size() ? QVariant(headers.at(section)) : QVariant();
+}
+
+Qt::ItemFlags upsDataModel::flags(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return QAbstractTableModel::flags(index);
+    Qt::ItemFlags result = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
+    if (index.column() == kValueColumn && index.row() >= 0 && index.row() < m_dataList.size()
+        && m_dataList.at(index.row())->isWritable())
+        result |= Qt::ItemIsEditable;
+    return result;
+}
+
+DataObject* upsDataModel::getDataObject(short row) const
+{
+    if (row < 0 || row >= m_dataList.size())
+        return nullptr;
+    return m_dataList.at(row);
+}
+
+void upsDataModel::setHorizontalHeaderList(const QStringList& list)
+{
+    m_horizontalHeaders = list;
+}
+
+void upsDataModel::slotOnModifyRegister(qint32 regAddr, qint16 value, bool modify)
+{
+    m_modify = modify;
+    m_regValue = static_cast<quint16>(value);
+    m_regAddr = regAddr;
+}
+
+void upsDataModel::updateData()
+{
+    // A write waits, however long, for a link to go out on.
+    if (!g_comAdapter.isConnected())
+        return;
+
+    if (m_modify) {
+        // The write takes this tick's transaction; the next tick reads its effect.
+        g_comAdapter.slotWriteRegister(static_cast<uint>(m_regAddr), m_regValue);
+        m_modify = false;
+        return;
+    }
+
+    std::array<ushort, kBufferSize> buffer{};
+    // A failed read leaves the table as it was rather than showing a buffer no read filled.
+    if (g_comAdapter.slotReadStatus(kFirstRegister, kBlockCount, buffer.data()) != 0)
+        return;
+    const int rows = std::min<int>(m_dataList.size(), kBlockCount);
+    for (int i = 0; i < rows; ++i)
+        m_dataList[i]->value = buffer[static_cast<size_t>(i)];
+}

@@ -1,0 +1,58 @@
+// The register table: rows read once from iconfigs/config_registers.xml,
+// values refreshed from the device by one block read per refresh, and at most
+// one pending single-register write that the next refresh sends instead.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QFile>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+class DataObject;
+
+class upsDataModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    // Row i of the first kBlockCount rows shows register kFirstRegister + i.
+    static constexpr quint16 kFirstRegister = 40000;
+    static constexpr int kBlockCount = 35;
+    static constexpr int kBufferSize = 50;
+
+    explicit upsDataModel(QObject* parent = nullptr);
+    ~upsDataModel() override;
+
+    // 0 read (also when it held no rows), -1 cannot be opened, -2 not well-formed.
+    int loadRegisterTable();
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    DataObject* getDataObject(short row) const;
+    void setHorizontalHeaderList(const QStringList& list);
+
+    // Where the table is read from: beside the executable, in "iconfigs".
+    QString configFileName() const { return m_configFile.fileName(); }
+
+signals:
+    void signalUpdateCount(int count);
+
+public slots:
+    void updateData();
+    void slotOnModifyRegister(qint32 regAddr, qint16 value, bool modify);
+
+private:
+    QList<DataObject*> m_dataList;
+    QStringList m_horizontalHeaders;
+    QStringList m_verticalHeaders;
+    QFile m_configFile;
+    QString m_appDir;
+    bool m_modify = false;
+    int m_regAddr = 0;
+    quint16 m_regValue = 0;
+};

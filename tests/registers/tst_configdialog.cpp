@@ -1,0 +1,257 @@
+// The write-register dialog: what it shows for a row, what Ok, Cancel and
+// Escape send, and which texts can never become a write.
+#include "configdialog.h"
+#include "dataobject.h"
+#include "testenv.h"
+
+#include <QDialogButtonBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+// Records the dialog's signals in the order they come.
+class SignalLog : public QObject
+{
+    Q_OBJECT
+public:
+    explicit SignalLog(configDialog* dialog)
+    {
+        connect(dialog, SIGNAL(signalDataChanged(qint32, qint16, bool)), this,
+                SLOT(onDataChanged(qint32, qint16, bool)));
+        connect(dialog, SIGNAL(signalDialogShown(bool)), this, SLOT(onShown(bool)));
+    }
+    QStringList events;
+
+public slots:
+    void onDataChanged(qint32 addr, qint16 value, bool modify)
+    {
+        events << QStringLiteral("write %1 %2 %3").arg(addr).arg(quint16(value)).arg(modify);
+    }
+    void onShown(bool show) { events << QStringLiteral("shown %1").arg(show); }
+};
+
+} // namespace
+
+class tst_configDialog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void formAsDesigned();
+    void showsAddressAndValue();
+    void secondRowReplacesFirst();
+    void okWritesValueThenCloses();
+    void okWritesEditedValue_data();
+    void okWritesEditedValue();
+    void enterWritesLikeOk();
+    void cancelSendsNoWrite();
+    void escapeSendsNothing();
+    void invalidTextKeepsOkDisabled_data();
+    void invalidTextKeepsOkDisabled();
+    void rowWithoutValueOffersEmptyField();
+
+private:
+    QLineEdit* valueEdit() const { return m_dialog->findChild<QLineEdit*>("m_lineEditRegisterValue"); }
+    QLabel* addressLabel() const { return m_dialog->findChild<QLabel*>("m_lblRegisterAddressValue"); }
+    QPushButton* button(QDialogButtonBox::StandardButton which) const
+    {
+        return m_dialog->findChild<QDialogButtonBox*>("m_buttonBox")->button(which);
+    }
+
+    configDialog* m_dialog = nullptr;
+    DataObject m_row;
+};
+
+void tst_configDialog::init()
+{
+    m_dialog = new configDialog;
+    m_row.addr = 40003;
+    m_row.value = 40000;
+    m_row.rw = DataObject::AccessReadWrite;
+    m_row.hasValue = true;
+}
+
+void tst_configDialog::cleanup()
+{
+    delete m_dialog;
+    m_dialog = nullptr;
+}
+
+void tst_configDialog::formAsDesigned()
+{
+    QCOMPARE(m_dialog->objectName(), QStringLiteral("configDialog"));
+    QCOMPARE(m_dialog->windowTitle(), QStringLiteral("Set Register"));
+    QCOMPARE(m_dialog->minimumSize(), QSize(240, 150));
+    QCOMPARE(m_dialog->maximumSize(), QSize(240, 150));
+    QCOMPARE(m_dialog->size(), QSize(240, 150));
+    QVERIFY(m_dialog->windowFlags() & Qt::WindowStaysOnTopHint);
+    QCOMPARE(m_dialog->windowModality(), Qt::ApplicationModal);
+    QVERIFY(!m_dialog->isVisible());
+
+    QCOMPARE(m_dialog->findChild<QGroupBox*>("groupBox")->title(), QStringLiteral("Write Register"));
+    QCOMPARE(m_dialog->findChild<QLabel*>("label_3")->text(), QStringLiteral("Register Address:"));
+    QCOMPARE(m_dialog->findChild<QLabel*>("label_4")->text(), QStringLiteral("Value:"));
+    QCOMPARE(m_dialog->findChild<QLabel*>("label_3")->minimumWidth(), 110);
+    QCOMPARE(m_dialog->findChild<QLabel*>("label_4")->maximumWidth(), 110);
+    QCOMPARE(addressLabel()->text(), QStringLiteral("0"));
+    QVERIFY(valueEdit()->validator() == nullptr);
+    QCOMPARE(valueEdit()->minimumWidth(), 70);
+    QVERIFY(button(QDialogButtonBox::Ok));
+    QVERIFY(button(QDialogButtonBox::Cancel));
+
+    auto* outer = qobject_cast<QVBoxLayout*>(m_dialog->layout());
+    QVERIFY(outer);
+    QCOMPARE(outer->objectName(), QStringLiteral("verticalLayout_2"));
+    QCOMPARE(outer->spacing(), 6);
+    QCOMPARE(outer->contentsMargins(), QMargins(11, 11, 11, 11));
+    QCOMPARE(outer->itemAt(0)->widget(), m_dialog->findChild<QGroupBox*>("groupBox"));
+    QCOMPARE(outer->itemAt(1)->layout()->objectName(), QStringLiteral("horizontalLayout"));
+}
+
+void tst_configDialog::showsAddressAndValue()
+{
+    SignalLog log(m_dialog);
+    m_dialog->slotOnShowDialog(&m_row, 0);
+    QVERIFY(m_dialog->isVisible());
+    QCOMPARE(addressLabel()->text(), QStringLiteral("40003"));
+    QCOMPARE(valueEdit()->text(), QStringLiteral("40000"));
+    QVERIFY(button(QDialogButtonBox::Ok)->isEnabled());
+    QCOMPARE(log.events, QStringList{"shown 1"});
+}
+
+void tst_configDialog::secondRowReplacesFirst()
+{
+    m_dialog->slotOnShowDialog(&m_row, 0);
+    DataObject other;
+    other.addr = 40011;
+    other.value = 0;
+    other.rw = DataObject::AccessWrite;
+    m_dialog->slotOnShowDialog(&other, 1234);   // the value argument is not what is shown
+    QCOMPARE(addressLabel()->text(), QStringLiteral("40011"));
+    QCOMPARE(valueEdit()->text(), QStringLiteral("0"));
+}
+
+void tst_configDialog::okWritesValueThenCloses()
+{
+    m_dialog->slotOnShowDialog(&m_row, 0);
+    SignalLog log(m_dialog);
+    QTest::mouseClick(button(QDialogButtonBox::Ok), Qt::LeftButton);
+    // Unchanged, the shown value is written back all the same.
+    QCOMPARE(log.events, (QStringList{"write 40003 40000 1", "shown 0"}));
+    QVERIFY(!m_dialog->isVisible());
+}
+
+void tst_configDialog::okWritesEditedValue_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("value");
+
+    QTest::newRow("0") << "0" << 0;
+    QTest::newRow("1234") << "1234" << 1234;
+    QTest::newRow("leading zeros") << "00012" << 12;
+    QTest::newRow("65535") << "65535" << 65535;
+}
+
+void tst_configDialog::okWritesEditedValue()
+{
+    QFETCH(QString, text);
+    QFETCH(int, value);
+
+    m_dialog->slotOnShowDialog(&m_row, 0);
+    valueEdit()->clear();
+    QTest::keyClicks(valueEdit(), text);
+    QVERIFY(button(QDialogButtonBox::Ok)->isEnabled());
+    SignalLog log(m_dialog);
+    QTest::mouseClick(button(QDialogButtonBox::Ok), Qt::LeftButton);
+    QCOMPARE(log.events, (QStringList{QStringLiteral("write 40003 %1 1").arg(value), "shown 0"}));
+}
+
+void tst_configDialog::enterWritesLikeOk()
+{
+    m_dialog->slotOnShowDialog(&m_row, 0);
+    QVERIFY(QTest::qWaitForWindowExposed(m_dialog));
+    valueEdit()->setText(QStringLiteral("7"));
+    SignalLog log(m_dialog);
+    QTest::keyClick(valueEdit(), Qt::Key_Return);
+    QCOMPARE(log.events, (QStringList{"write 40003 7 1", "shown 0"}));
+}
+
+void tst_configDialog::cancelSendsNoWrite()
+{
+    m_dialog->slotOnShowDialog(&m_row, 0);
+    SignalLog log(m_dialog);
+    QTest::mouseClick(button(QDialogButtonBox::Cancel), Qt::LeftButton);
+    QCOMPARE(log.events, QStringList{"shown 0"});
+    QVERIFY(!m_dialog->isVisible());
+}
+
+void tst_configDialog::escapeSendsNothing()
+{
+    m_dialog->slotOnShowDialog(&m_row, 0);
+    QVERIFY(QTest::qWaitForWindowExposed(m_dialog));
+    SignalLog log(m_dialog);
+    QTest::keyClick(valueEdit(), Qt::Key_Escape);
+    QVERIFY(!m_dialog->isVisible());
+    QCOMPARE(log.events, QStringList());
+}
+
+void tst_configDialog::invalidTextKeepsOkDisabled_data()
+{
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("empty") << "";
+    QTest::newRow("letters") << "abc";
+    QTest::newRow("digits then letters") << "12ab";
+    QTest::newRow("minus sign") << "-1";
+    QTest::newRow("plus sign") << "+1";
+    QTest::newRow("leading blank") << " 1";
+    QTest::newRow("trailing blank") << "1 ";
+    QTest::newRow("inner blank") << "1 2";
+    QTest::newRow("65536") << "65536";
+    QTest::newRow("70000") << "70000";
+    QTest::newRow("far too big") << "99999999999";
+    QTest::newRow("hexadecimal") << "0x10";
+    QTest::newRow("decimal point") << "1.5";
+    QTest::newRow("group separator") << "1,000";
+    QTest::newRow("non-ASCII digits") << QString::fromUtf8("\u0661\u0662");
+}
+
+void tst_configDialog::invalidTextKeepsOkDisabled()
+{
+    QFETCH(QString, text);
+
+    m_dialog->slotOnShowDialog(&m_row, 0);
+    QVERIFY(QTest::qWaitForWindowExposed(m_dialog));
+    valueEdit()->setText(text);
+    QVERIFY(!button(QDialogButtonBox::Ok)->isEnabled());
+
+    SignalLog log(m_dialog);
+    QTest::mouseClick(button(QDialogButtonBox::Ok), Qt::LeftButton);
+    QTest::keyClick(valueEdit(), Qt::Key_Return);
+    // Even a direct call cannot turn the text into a write.
+    m_dialog->slotOnAccept();
+    QCOMPARE(log.events, QStringList());
+    QVERIFY(m_dialog->isVisible());
+
+    // Correcting the text brings Ok back.
+    valueEdit()->setText(QStringLiteral("5"));
+    QVERIFY(button(QDialogButtonBox::Ok)->isEnabled());
+}
+
+void tst_configDialog::rowWithoutValueOffersEmptyField()
+{
+    m_row.hasValue = false;
+    m_dialog->slotOnShowDialog(&m_row, 0);
+    QCOMPARE(valueEdit()->text(), QString());
+    QVERIFY(!button(QDialogButtonBox::Ok)->isEnabled());
+}
+
+QR_TEST_MAIN(tst_configDialog)
+#include "tst_configdialog.moc"

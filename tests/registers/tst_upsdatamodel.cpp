@@ -1,0 +1,379 @@
+// The register table as read from config_registers.xml, and what the model
+// shows of it by role, column and access code.
+#include "dataobject.h"
+#include "registertablefixture.h"
+#include "testenv.h"
+#include "upsdatamodel.h"
+
+#include <QColor>
+#include <QRegularExpression>
+#include <QTextStream>
+
+using namespace registerFixture;
+
+class tst_upsDataModel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanupTestCase();
+
+    void loadsTable_data();
+    void loadsTable();
+    void createsMissingFolder();
+    void ignoresValuesInFile();
+
+    void displayByColumn_data();
+    void displayByColumn();
+    void otherRolesForEveryColumn();
+    void invalidIndexesGiveNothing();
+    void flagsFollowAccess_data();
+    void flagsFollowAccess();
+    void setDataStoresWord_data();
+    void setDataStoresWord();
+    void setDataRefusesOtherCells();
+    void headerData();
+    void getDataObjectBounds();
+
+    void exampleTableMatchesRegisterMap();
+    void exampleTableSitsBesideExecutable();
+};
+
+void tst_upsDataModel::init()
+{
+    removeTable();
+}
+
+void tst_upsDataModel::cleanupTestCase()
+{
+    removeTable();
+}
+
+void tst_upsDataModel::loadsTable_data()
+{
+    QTest::addColumn<QByteArray>("xml");   // null: no file at all
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QStringList>("rows");
+
+    QTest::newRow("missing file") << QByteArray() << -1 << QStringList();
+    QTest::newRow("not well-formed") << QByteArray("<Registers><Items><Item></Items>") << -2 << QStringList();
+    QTest::newRow("empty file") << QByteArray("") << -2 << QStringList();
+    QTest::newRow("only Config")
+        << QByteArray("<Registers><Config><Version>3</Version><Item><Addr>40000</Addr></Item></Config></Registers>")
+        << 0 << QStringList();
+    QTest::newRow("two Items with two Item each")
+        << QByteArray("<R><Items><Item><Addr>40001</Addr></Item><Item><Addr>40002</Addr></Item></Items>"
+                      "<Config/>"
+                      "<Items><Item><Addr>40003</Addr></Item><Item><Addr>40004</Addr></Item></Items></R>")
+        << 0
+        << QStringList{"40001|NULL|32|R|NULL", "40002|NULL|32|R|NULL", "40003|NULL|32|R|NULL",
+                       "40004|NULL|32|R|NULL"};
+    QTest::newRow("empty Item") << QByteArray("<R><Items><Item/></Items></R>") << 0
+                                << QStringList{"0|NULL|32|R|NULL"};
+    QTest::newRow("full Item")
+        << tableOf({"40005|Shutdown delay|RW|Seconds before the output goes off"}) << 0
+        << QStringList{"40005|Shutdown delay|32|RW|Seconds before the output goes off"};
+    QTest::newRow("access in any case")
+        << tableOf({"1|a|rw", "2|b|wr", "3|c|w", "4|d|r", "5|e|Rw"}) << 0
+        << QStringList{"1|a|32|RW|NULL", "2|b|32|RW|NULL", "3|c|32|W|NULL", "4|d|32|R|NULL", "5|e|32|RW|NULL"};
+    QTest::newRow("access with a blank or unknown is none")
+        << tableOf({"1|a| RW", "2|b|RW ", "3|c|X", "4|d|RWX"}) << 0
+        << QStringList{"1|a|32||NULL", "2|b|32||NULL", "3|c|32||NULL", "4|d|32||NULL"};
+    QTest::newRow("empty access is none")
+        << QByteArray("<R><Items><Item><RW></RW></Item></Items></R>") << 0 << QStringList{"0|NULL|32||NULL"};
+    QTest::newRow("address not decimal is 0")
+        << tableOf({"0x9C40|hex", "-1|negative", "4e4|exponent", "forty|word", "99999999999|too big"}) << 0
+        << QStringList{"0|hex|32|R|NULL", "0|negative|32|R|NULL", "0|exponent|32|R|NULL", "0|word|32|R|NULL",
+                       "0|too big|32|R|NULL"};
+    QTest::newRow("later duplicate wins")
+        << QByteArray("<R><Items><Item><Addr>1</Addr><Name>first</Name><Addr>2</Addr><RW>W</RW>"
+                      "<Name>second</Name><RW>R</RW></Item></Items></R>")
+        << 0 << QStringList{"2|second|32|R|NULL"};
+    QTest::newRow("names are case-sensitive")
+        << QByteArray("<R><items><Item><Addr>1</Addr></Item></items>"
+                      "<Items><item><Addr>2</Addr></item><Item><addr>3</addr><name>x</name></Item></Items></R>")
+        << 0 << QStringList{"0|NULL|32|R|NULL"};
+    QTest::newRow("Item only directly under Items")
+        << QByteArray("<R><Item><Addr>1</Addr></Item><Items><Group><Item><Addr>2</Addr></Item></Group>"
+                      "<!-- comment -->text<Item><Addr>3</Addr></Item></Items></R>")
+        << 0 << QStringList{"3|NULL|32|R|NULL"};
+    QTest::newRow("text of nested elements")
+        << QByteArray("<R><Items><Item><Name>Output <b>voltage</b></Name></Item></Items></R>") << 0
+        << QStringList{"0|Output voltage|32|R|NULL"};
+    QTest::newRow("root name not examined")
+        << QByteArray("<?xml version=\"1.0\"?><anything><Items><Item><Addr>7</Addr></Item></Items></anything>")
+        << 0 << QStringList{"7|NULL|32|R|NULL"};
+}
+
+void tst_upsDataModel::loadsTable()
+{
+    QFETCH(QByteArray, xml);
+    QFETCH(int, result);
+    QFETCH(QStringList, rows);
+
+    if (!xml.isNull())
+        QVERIFY(writeTable(xml));
+
+    upsDataModel model;
+    QCOMPARE(displayRows(model), rows);
+    QCOMPARE(model.rowCount(), rows.size());
+    // Reading again reports how the file fared and keeps the same rows.
+    QCOMPARE(model.loadRegisterTable(), result);
+    QCOMPARE(displayRows(model), rows);
+}
+
+void tst_upsDataModel::createsMissingFolder()
+{
+    const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/iconfigs");
+    QVERIFY(QDir(folder).removeRecursively());
+    QVERIFY(!QDir(folder).exists());
+
+    upsDataModel model;
+    QVERIFY(QDir(folder).exists());
+    QCOMPARE(model.configFileName(), tablePath());
+    QVERIFY(!QFile::exists(tablePath()));
+    QCOMPARE(model.rowCount(), 0);
+}
+
+void tst_upsDataModel::ignoresValuesInFile()
+{
+    QVERIFY(writeTable("<R><Items><Item><Addr>40000</Addr><Value>7</Value><value>8</value></Item></Items></R>"));
+    upsDataModel model;
+    QCOMPARE(valueText(model, 0), QStringLiteral("32"));
+}
+
+void tst_upsDataModel::displayByColumn_data()
+{
+    QTest::addColumn<QString>("rw");
+    QTest::addColumn<QVariant>("access");
+
+    QTest::newRow("R") << "R" << QVariant(QStringLiteral("R"));
+    QTest::newRow("W") << "W" << QVariant(QStringLiteral("W"));
+    QTest::newRow("RW") << "RW" << QVariant(QStringLiteral("RW"));
+    QTest::newRow("none") << "none" << QVariant();
+}
+
+void tst_upsDataModel::displayByColumn()
+{
+    QFETCH(QString, rw);
+    QFETCH(QVariant, access);
+
+    QVERIFY(writeTable(tableOf({QStringLiteral("40007|Output voltage setpoint|%1|mV").arg(rw)})));
+    upsDataModel model;
+    QCOMPARE(model.columnCount(), 5);
+
+    const QVariant addr = model.data(model.index(0, 0));
+    QVERIFY(addr.canConvert<uint>());
+    QCOMPARE(addr.toUInt(), 40007u);
+    QVERIFY(addr.userType() != QMetaType::QString);
+    QCOMPARE(model.data(model.index(0, 1)), QVariant(QStringLiteral("Output voltage setpoint")));
+    QCOMPARE(model.data(model.index(0, 2)), QVariant(QStringLiteral("32")));
+    QCOMPARE(model.data(model.index(0, 3)), access);
+    QCOMPARE(model.data(model.index(0, 4)), QVariant(QStringLiteral("mV")));
+}
+
+void tst_upsDataModel::otherRolesForEveryColumn()
+{
+    QVERIFY(writeTable(tableOf({"40000|a|RW|b"})));
+    upsDataModel model;
+    for (int column = 0; column < 5; ++column) {
+        const QModelIndex index = model.index(0, column);
+        QCOMPARE(model.data(index, Qt::TextAlignmentRole).toInt(), int(Qt::AlignLeft | Qt::AlignVCenter));
+        QCOMPARE(model.data(index, Qt::TextAlignmentRole).toInt(), 0x81);
+        QCOMPARE(model.data(index, Qt::BackgroundRole).value<QColor>(), QColor(Qt::transparent));
+        QCOMPARE(model.data(index, Qt::ForegroundRole).value<QColor>(), QColor(Qt::black));
+        for (int role : {int(Qt::EditRole), int(Qt::ToolTipRole), int(Qt::DecorationRole), int(Qt::FontRole),
+                         int(Qt::CheckStateRole), int(Qt::UserRole)})
+            QVERIFY2(!model.data(index, role).isValid(), qPrintable(QStringLiteral("role %1").arg(role)));
+    }
+}
+
+void tst_upsDataModel::invalidIndexesGiveNothing()
+{
+    {
+        upsDataModel empty;   // no file: no rows
+        QCOMPARE(empty.rowCount(), 0);
+        QVERIFY(!empty.data(empty.index(0, 0)).isValid());
+        QVERIFY(!empty.data(empty.index(0, 0), Qt::ForegroundRole).isValid());
+    }
+    QVERIFY(writeTable(tableOf({"40000|a|RW|b"})));
+    upsDataModel model;
+    QVERIFY(!model.data(QModelIndex()).isValid());
+    QVERIFY(!model.data(QModelIndex(), Qt::BackgroundRole).isValid());
+    QVERIFY(!model.data(model.index(1, 0)).isValid());
+    // A child of a row has no rows.
+    QCOMPARE(model.rowCount(model.index(0, 0)), 0);
+    QCOMPARE(model.columnCount(model.index(0, 0)), 5);
+}
+
+void tst_upsDataModel::flagsFollowAccess_data()
+{
+    QTest::addColumn<QString>("rw");
+    QTest::addColumn<bool>("editable");
+
+    QTest::newRow("none") << "X" << false;
+    QTest::newRow("R") << "R" << false;
+    QTest::newRow("W") << "W" << true;
+    QTest::newRow("RW") << "RW" << true;
+}
+
+void tst_upsDataModel::flagsFollowAccess()
+{
+    QFETCH(QString, rw);
+    QFETCH(bool, editable);
+
+    QVERIFY(writeTable(tableOf({QStringLiteral("40000|a|%1|b").arg(rw)})));
+    upsDataModel model;
+    const Qt::ItemFlags plain = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
+    for (int column = 0; column < 5; ++column) {
+        const Qt::ItemFlags expected = column == 2 && editable ? plain | Qt::ItemIsEditable : plain;
+        QCOMPARE(model.flags(model.index(0, column)), expected);
+    }
+    QCOMPARE(int(model.flags(model.index(0, 2))), editable ? 35 : 33);
+    QCOMPARE(model.flags(QModelIndex()), model.QAbstractTableModel::flags(QModelIndex()));
+}
+
+void tst_upsDataModel::setDataStoresWord_data()
+{
+    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("short 1234") << QVariant::fromValue<qint16>(1234) << "1234";
+    QTest::newRow("short -1 is 65535") << QVariant::fromValue<qint16>(-1) << "65535";
+    QTest::newRow("int 77") << QVariant(77) << "77";
+    QTest::newRow("text 321") << QVariant(QStringLiteral("321")) << "321";
+    QTest::newRow("text not a number is 0") << QVariant(QStringLiteral("abc")) << "0";
+    QTest::newRow("invalid variant is 0") << QVariant() << "0";
+}
+
+void tst_upsDataModel::setDataStoresWord()
+{
+    QFETCH(QVariant, value);
+    QFETCH(QString, shown);
+
+    QVERIFY(writeTable(tableOf({"40000|a|RW|b"})));
+    upsDataModel model;
+    QVERIFY(model.setData(model.index(0, 2), value, Qt::EditRole));
+    QCOMPARE(valueText(model, 0), shown);
+}
+
+void tst_upsDataModel::setDataRefusesOtherCells()
+{
+    QVERIFY(writeTable(tableOf({"40000|a|RW|b"})));
+    upsDataModel model;
+    QVERIFY(!model.setData(model.index(0, 2), 5, Qt::DisplayRole));
+    QVERIFY(!model.setData(model.index(0, 1), 5, Qt::EditRole));
+    QVERIFY(!model.setData(model.index(0, 0), 5, Qt::EditRole));
+    QVERIFY(!model.setData(model.index(1, 2), 5, Qt::EditRole));
+    QVERIFY(!model.setData(QModelIndex(), 5, Qt::EditRole));
+    QCOMPARE(displayRow(model, 0), QStringLiteral("40000|a|32|RW|b"));
+}
+
+void tst_upsDataModel::headerData()
+{
+    upsDataModel model;
+    QVERIFY(!model.headerData(0, Qt::Horizontal).isValid());
+
+    model.setHorizontalHeaderList({"Address", "Name", "Value"});
+    QCOMPARE(model.headerData(0, Qt::Horizontal), QVariant(QStringLiteral("Address")));
+    QCOMPARE(model.headerData(2, Qt::Horizontal), QVariant(QStringLiteral("Value")));
+    QVERIFY(!model.headerData(3, Qt::Horizontal).isValid());
+    QVERIFY(!model.headerData(-1, Qt::Horizontal).isValid());
+    QVERIFY(!model.headerData(0, Qt::Horizontal, Qt::ToolTipRole).isValid());
+    QVERIFY(!model.headerData(0, Qt::Horizontal, Qt::EditRole).isValid());
+    // Nothing names the rows.
+    QVERIFY(!model.headerData(0, Qt::Vertical).isValid());
+
+    model.setHorizontalHeaderList({"Other"});
+    QCOMPARE(model.headerData(0, Qt::Horizontal), QVariant(QStringLiteral("Other")));
+    QVERIFY(!model.headerData(1, Qt::Horizontal).isValid());
+}
+
+void tst_upsDataModel::getDataObjectBounds()
+{
+    QVERIFY(writeTable(tableOf({"40000|a|RW|b", "40011|Command|W|c"})));
+    upsDataModel model;
+    QVERIFY(!model.getDataObject(-1));
+    QVERIFY(!model.getDataObject(2));
+    DataObject* row = model.getDataObject(1);
+    QVERIFY(row);
+    QCOMPARE(row->addr, 40011u);
+    QCOMPARE(row->rw, quint8(2));
+    QCOMPARE(row->name, QStringLiteral("Command"));
+    QCOMPARE(row->value, quint16(32));
+}
+
+namespace {
+
+struct MapEntry
+{
+    QString access;
+    QString name;
+};
+
+// Registers of docs/register-map.md: the configuration table names each
+// register's access; the status table is read-only as a whole.
+QMap<int, MapEntry> readRegisterMap()
+{
+    QMap<int, MapEntry> map;
+    QFile file(QStringLiteral(QR7215_SOURCE_DIR) + QStringLiteral("/docs/register-map.md"));
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return map;
+    QTextStream in(&file);
+    QString section;
+    const QRegularExpression config(QStringLiteral("^\\|\\s*(4\\d{4})\\s*\\|\\s*(RW|R|W)\\s*\\|\\s*([^|]+?)\\s*\\|"));
+    const QRegularExpression status(QStringLiteral("^\\|\\s*(4\\d{4})\\s*\\|\\s*([^|]+?)\\s*\\|"));
+    while (!in.atEnd()) {
+        const QString line = in.readLine();
+        if (line.startsWith(QLatin1String("## "))) {
+            section = line;
+            continue;
+        }
+        if (section.startsWith(QLatin1String("## Configuration registers"))) {
+            const auto m = config.match(line);
+            if (m.hasMatch())
+                map.insert(m.captured(1).toInt(), {m.captured(2), m.captured(3)});
+        } else if (section.startsWith(QLatin1String("## Status registers")) && section.contains("read-only")) {
+            const auto m = status.match(line);
+            if (m.hasMatch())
+                map.insert(m.captured(1).toInt(), {QStringLiteral("R"), m.captured(2)});
+        }
+    }
+    return map;
+}
+
+} // namespace
+
+void tst_upsDataModel::exampleTableMatchesRegisterMap()
+{
+    QVERIFY(installExampleTable());
+    upsDataModel model;
+    QCOMPARE(model.loadRegisterTable(), 0);
+    QCOMPARE(model.rowCount(), upsDataModel::kBlockCount);
+
+    const QMap<int, MapEntry> map = readRegisterMap();
+    QVERIFY2(map.size() >= 35, "docs/register-map.md could not be read");
+    for (int row = 0; row < model.rowCount(); ++row) {
+        const DataObject* object = model.getDataObject(static_cast<short>(row));
+        const int reg = 40000 + row;
+        QCOMPARE(object->addr, quint32(reg));
+        QVERIFY2(map.contains(reg), qPrintable(QStringLiteral("register %1 not in the map").arg(reg)));
+        QCOMPARE(model.data(model.index(row, 3)).toString(), map.value(reg).access);
+        QCOMPARE(object->name, map.value(reg).name);
+        QVERIFY(!object->description.isEmpty());
+        QVERIFY(object->description != QLatin1String("NULL"));
+    }
+}
+
+void tst_upsDataModel::exampleTableSitsBesideExecutable()
+{
+    QFile shipped(exampleTablePath());
+    QFile beside(QStringLiteral(QR7215_BIN_DIR) + QStringLiteral("/iconfigs/config_registers.xml"));
+    QVERIFY(shipped.open(QIODevice::ReadOnly));
+    QVERIFY2(beside.open(QIODevice::ReadOnly), qPrintable(beside.fileName()));
+    QCOMPARE(beside.readAll(), shipped.readAll());
+}
+
+QR_TEST_GUILESS_MAIN(tst_upsDataModel)
+#include "tst_upsdatamodel.moc"

@@ -1,0 +1,307 @@
+// How the register table follows the device: one block read per refresh, a
+// pending write instead of a read, and what rows show when a read fails or
+// does not cover them. Runs against the fake device library.
+#include "comadapter.h"
+#include "comsettings.h"
+#include "dataobject.h"
+#include "fakesdk.h"
+#include "logcapture.h"
+#include "registertablefixture.h"
+#include "testenv.h"
+#include "upsdatamodel.h"
+
+using namespace registerFixture;
+
+namespace {
+
+int countCalls(const char* function)
+{
+    return fakesdk::countCalls(function);
+}
+
+std::vector<fakesdk::Call> callsOf(const char* function)
+{
+    std::vector<fakesdk::Call> out;
+    for (const fakesdk::Call& c : fakesdk::calls()) {
+        if (c.function == function)
+            out.push_back(c);
+    }
+    return out;
+}
+
+QStringList numberedItems(int count)
+{
+    QStringList items;
+    for (int i = 0; i < count; ++i)
+        items << QStringLiteral("%1|reg%2|RW|").arg(40000 + i).arg(i);
+    return items;
+}
+
+} // namespace
+
+class tst_upsDataModelRefresh : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void notConnectedDoesNothing();
+    void oneBlockReadPerRefresh();
+    void rowShowsBlockRegisterWhateverItsAddress();
+    void rowsPastBlockShowNoValue();
+    void valuesShowUnsigned_data();
+    void valuesShowUnsigned();
+    void failedReadKeepsValues();
+    void pendingWriteReplacesRead();
+    void lastOfTwoRequestsWins();
+    void withdrawnRequestSendsNothing();
+    void writeWaitsForConnection();
+    void failedWriteIsNotRetried();
+
+private:
+    void connectFake();
+};
+
+void tst_upsDataModelRefresh::init()
+{
+    if (g_comAdapter.isConnected())
+        g_comAdapter.slotCloseDevice();
+    fakesdk::reset();
+    removeTable();
+}
+
+void tst_upsDataModelRefresh::cleanup()
+{
+    if (g_comAdapter.isConnected())
+        g_comAdapter.slotCloseDevice();
+}
+
+void tst_upsDataModelRefresh::connectFake()
+{
+    comSettings settings;
+    settings.comPort = QStringLiteral("ttyFAKE0");
+    QCOMPARE(g_comAdapter.slotOpenDevice(&settings), 0);
+    QVERIFY(g_comAdapter.isConnected());
+}
+
+void tst_upsDataModelRefresh::notConnectedDoesNothing()
+{
+    QVERIFY(writeTable(tableOf(numberedItems(3))));
+    fakesdk::setRegister(40000, 5);
+    upsDataModel model;
+    model.updateData();
+    QCOMPARE(countCalls("read"), 0);
+    QCOMPARE(countCalls("write"), 0);
+    QCOMPARE(valueText(model, 0), QStringLiteral("32"));
+}
+
+void tst_upsDataModelRefresh::oneBlockReadPerRefresh()
+{
+    QVERIFY(writeTable(tableOf(numberedItems(40))));
+    upsDataModel model;
+    connectFake();
+    model.updateData();
+    model.updateData();
+
+    const auto reads = callsOf("read");
+    QCOMPARE(reads.size(), size_t(2));
+    for (const fakesdk::Call& c : reads) {
+        QCOMPARE(c.start, 40000u);
+        QCOMPARE(c.count, 35u);
+    }
+    QCOMPARE(countCalls("write"), 0);
+}
+
+void tst_upsDataModelRefresh::rowShowsBlockRegisterWhateverItsAddress()
+{
+    // The rows name other registers, in another order; the block decides.
+    QVERIFY(writeTable(tableOf({"40005|a|RW|", "40000|b|R|", "0|c|W|", "|d||"})));
+    for (int i = 0; i < 4; ++i)
+        fakesdk::setRegister(40000 + i, quint16(100 + i));
+    fakesdk::setRegister(40005, 999);
+    upsDataModel model;
+    connectFake();
+    model.updateData();
+
+    QCOMPARE(valueText(model, 0), QStringLiteral("100"));
+    QCOMPARE(valueText(model, 1), QStringLiteral("101"));
+    QCOMPARE(valueText(model, 2), QStringLiteral("102"));
+    QCOMPARE(valueText(model, 3), QStringLiteral("103"));
+    QCOMPARE(model.getDataObject(0)->addr, 40005u);
+}
+
+void tst_upsDataModelRefresh::rowsPastBlockShowNoValue()
+{
+    QVERIFY(writeTable(tableOf(numberedItems(52))));
+    for (int i = 0; i < 60; ++i)
+        fakesdk::setRegister(40000 + i, quint16(1000 + i));
+    upsDataModel model;
+    QCOMPARE(model.rowCount(), 52);
+    QCOMPARE(valueText(model, 34), QStringLiteral("32"));
+    QCOMPARE(valueText(model, 35), QString());
+
+    connectFake();
+    model.updateData();
+    QCOMPARE(valueText(model, 0), QStringLiteral("1000"));
+    QCOMPARE(valueText(model, 34), QStringLiteral("1034"));
+    for (int row = 35; row < 52; ++row) {
+        QCOMPARE(valueText(model, row), QString());
+        QVERIFY(!model.getDataObject(static_cast<short>(row))->hasValue);
+    }
+    // The rest of the row is still shown.
+    QCOMPARE(model.data(model.index(40, 1)).toString(), QStringLiteral("reg40"));
+}
+
+void tst_upsDataModelRefresh::valuesShowUnsigned_data()
+{
+    QTest::addColumn<int>("value");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("0") << 0 << "0";
+    QTest::newRow("32767") << 32767 << "32767";
+    QTest::newRow("32768") << 32768 << "32768";
+    QTest::newRow("40000") << 40000 << "40000";
+    QTest::newRow("65535") << 65535 << "65535";
+}
+
+void tst_upsDataModelRefresh::valuesShowUnsigned()
+{
+    QFETCH(int, value);
+    QFETCH(QString, shown);
+
+    QVERIFY(writeTable(tableOf(numberedItems(5))));
+    fakesdk::setRegister(40003, quint16(value));
+    upsDataModel model;
+    connectFake();
+    model.updateData();
+    QCOMPARE(valueText(model, 3), shown);
+}
+
+void tst_upsDataModelRefresh::failedReadKeepsValues()
+{
+    QVERIFY(writeTable(tableOf(numberedItems(3))));
+    upsDataModel model;
+    connectFake();
+
+    // Before any good read the rows keep their first value.
+    fakesdk::setReadResult(-8);
+    model.updateData();
+    QCOMPARE(valueText(model, 0), QStringLiteral("32"));
+
+    fakesdk::setReadResult(0);
+    fakesdk::setRegister(40000, 7);
+    fakesdk::setRegister(40002, 9);
+    model.updateData();
+    QCOMPARE(valueText(model, 0), QStringLiteral("7"));
+
+    fakesdk::setReadResult(-11);
+    fakesdk::setRegister(40000, 70);
+    fakesdk::setRegister(40002, 90);
+    model.updateData();
+    QCOMPARE(valueText(model, 0), QStringLiteral("7"));
+    QCOMPARE(valueText(model, 2), QStringLiteral("9"));
+
+    fakesdk::setReadResult(0);
+    model.updateData();
+    QCOMPARE(valueText(model, 0), QStringLiteral("70"));
+}
+
+void tst_upsDataModelRefresh::pendingWriteReplacesRead()
+{
+    QVERIFY(writeTable(tableOf(numberedItems(10))));
+    upsDataModel model;
+    connectFake();
+    LogCapture log;
+
+    model.slotOnModifyRegister(40004, 55, true);
+    model.updateData();
+    QCOMPARE(countCalls("read"), 0);
+    const auto writes = callsOf("write");
+    QCOMPARE(writes.size(), size_t(1));
+    QCOMPARE(writes[0].start, 40004u);
+    QCOMPARE(writes[0].count, 1u);
+    QCOMPARE(writes[0].value, quint16(55));
+    // The refresh that writes reads nothing: the row shows the new value one refresh later.
+    QCOMPARE(valueText(model, 4), QStringLiteral("32"));
+    QTRY_COMPARE(log.count(QStringLiteral("SUCCESS: Setting register 40004 to value 55")), 1);
+
+    model.updateData();
+    QCOMPARE(countCalls("read"), 1);
+    QCOMPARE(countCalls("write"), 1);
+    QCOMPARE(valueText(model, 4), QStringLiteral("55"));
+}
+
+void tst_upsDataModelRefresh::lastOfTwoRequestsWins()
+{
+    QVERIFY(writeTable(tableOf(numberedItems(10))));
+    upsDataModel model;
+    connectFake();
+
+    model.slotOnModifyRegister(40004, 1, true);
+    model.slotOnModifyRegister(40008, qint16(40000), true);
+    model.updateData();
+    model.updateData();
+
+    const auto writes = callsOf("write");
+    QCOMPARE(writes.size(), size_t(1));
+    QCOMPARE(writes[0].start, 40008u);
+    // The word travels as a signed 16-bit value and reaches the device unchanged.
+    QCOMPARE(writes[0].value, quint16(40000));
+    QCOMPARE(fakesdk::reg(40004), quint16(0));
+    QCOMPARE(valueText(model, 8), QStringLiteral("40000"));
+}
+
+void tst_upsDataModelRefresh::withdrawnRequestSendsNothing()
+{
+    QVERIFY(writeTable(tableOf(numberedItems(10))));
+    upsDataModel model;
+    connectFake();
+
+    model.slotOnModifyRegister(40004, 1, true);
+    model.slotOnModifyRegister(40004, 1, false);
+    model.updateData();
+    QCOMPARE(countCalls("write"), 0);
+    QCOMPARE(countCalls("read"), 1);
+}
+
+void tst_upsDataModelRefresh::writeWaitsForConnection()
+{
+    QVERIFY(writeTable(tableOf(numberedItems(10))));
+    upsDataModel model;
+
+    model.slotOnModifyRegister(40006, 15, true);
+    model.updateData();
+    model.updateData();
+    QCOMPARE(countCalls("write"), 0);
+    QCOMPARE(countCalls("read"), 0);
+
+    connectFake();
+    model.updateData();
+    QCOMPARE(countCalls("write"), 1);
+    QCOMPARE(countCalls("read"), 0);
+    QCOMPARE(fakesdk::reg(40006), quint16(15));
+
+    model.updateData();
+    QCOMPARE(countCalls("write"), 1);
+    QCOMPARE(countCalls("read"), 1);
+    QCOMPARE(valueText(model, 6), QStringLiteral("15"));
+}
+
+void tst_upsDataModelRefresh::failedWriteIsNotRetried()
+{
+    QVERIFY(writeTable(tableOf(numberedItems(10))));
+    upsDataModel model;
+    connectFake();
+    fakesdk::setWriteResult(-102);
+
+    model.slotOnModifyRegister(40001, 3, true);
+    model.updateData();
+    model.updateData();
+    QCOMPARE(countCalls("write"), 1);
+    QCOMPARE(countCalls("read"), 1);
+}
+
+QR_TEST_GUILESS_MAIN(tst_upsDataModelRefresh)
+#include "tst_upsdatamodelrefresh.moc"
