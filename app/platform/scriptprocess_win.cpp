@@ -1,0 +1,60 @@
+#include "scriptprocess.h"
+
+#include <QFileInfo>
+
+namespace platform {
+
+scriptProcess::scriptProcess(QObject* parent)
+    : QProcess(parent)
+{
+    setStandardOutputFile(QProcess::nullDevice());
+    setStandardErrorFile(QProcess::nullDevice());
+}
+
+scriptProcess::~scriptProcess()
+{
+    if (state() != QProcess::NotRunning)
+        killAll();
+}
+
+QString scriptProcess::nativePath(const QString& storedPath)
+{
+    QString path = storedPath;
+    path.replace(QLatin1Char('/'), QLatin1Char('\\'));
+    return path;
+}
+
+bool scriptProcess::launch(const QString& path, QString* reason)
+{
+    auto fail = [reason](const QString& why) {
+        if (reason)
+            *reason = why;
+        return false;
+    };
+
+    const QFileInfo info(path);
+    if (!info.exists())
+        return fail(QStringLiteral("no such file"));
+    if (info.isDir())
+        return fail(QStringLiteral("a directory"));
+
+    // CreateProcess runs a .bat or .cmd file through the command interpreter.
+    setProgram(path);
+    setArguments({});
+    start(QIODevice::ReadWrite);
+    if (!waitForStarted(-1))
+        return fail(errorString());
+    return true;
+}
+
+void scriptProcess::killAll()
+{
+    kill();
+    waitForFinished(5000);
+}
+
+void scriptProcess::setupChildProcess()
+{
+}
+
+} // namespace platform

@@ -1,0 +1,124 @@
+#include "statusdecoder.h"
+
+#include <QCoreApplication>
+
+namespace statusDecoder {
+namespace {
+
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("statusMonitorWidget", text);
+}
+
+QString millivolts(quint16 value)
+{
+    return QString::number(value) + QStringLiteral("mV");
+}
+
+} // namespace
+
+QString policyModeText(quint16 value)
+{
+    switch (value) {
+    case 0: return tr("PC");
+    case 1: return tr("0.5 A");
+    case 2: return tr("0.4 A");
+    case 3: return tr("0.3 A");
+    case 4: return tr("0.2 A");
+    case 5: return QString(QChar(0x221E)) + tr(" Sec.");
+    case 6: return tr("20 Sec.");
+    case 7: return tr("15 Sec.");
+    case 8: return tr("10 Sec.");
+    case 9: return tr("5 Sec.");
+    default: return tr("NULL");
+    }
+}
+
+QString chargingText(quint16 source, quint16 level)
+{
+    if (source == 1 && level < 100)
+        return tr("Charging");
+    if (source == 1 && level == 100)
+        return tr("Charge Full");
+    if (source == 2)
+        return tr("Discharging");
+    return QString();
+}
+
+QString powerSupplyText(quint16 source)
+{
+    if (source == 1)
+        return tr("DC");
+    if (source == 2)
+        return tr("UPS");
+    return QString();
+}
+
+update decode(const block& r, const edgeState& previous, quint32 policy)
+{
+    update u;
+    u.state = previous;
+    view& v = u.shown;
+
+    v.voltageInput = millivolts(r[kVoltageInput]);
+    v.voltageOutput = millivolts(r[kVoltageOutput]);
+    v.batteryLevel = r[kBatteryLevel];
+    v.chargingStatus = chargingText(r[kPowerSource], r[kBatteryLevel]);
+    v.powerSupply = powerSupplyText(r[kPowerSource]);
+
+    // Only edges are reported; a steady state says nothing more.
+    const quint16 dc = r[kDcOk];
+    if (dc != 0) {
+        if (u.state.lastDcOk == 0) {
+            u.actions.append({action::Log, QStringLiteral("DC is connected."), false});
+            u.state.lastDcOk = dc;
+            u.actions.append({action::EmitDcOk, QString(), true});
+        }
+    } else if (u.state.lastDcOk != 0) {
+        // The script goes first: on a power loss it is the one thing that
+        // must not wait for anything else.
+        if (policy == kPolicyDcLost)
+            u.actions.append({action::StartScript, QString(), false});
+        u.actions.append({action::Log, QStringLiteral("DC is broken."), false});
+        u.state.lastDcOk = 0;
+        u.actions.append({action::EmitDcOk, QString(), false});
+    }
+    v.dcOk = dc != 0;
+
+    v.batMode = r[kBatMode] != 0;
+    v.batReady = r[kBatReady] != 0;
+
+    const quint16 sw = r[kSw];
+    if (sw != 0) {
+        if (u.state.lastSw == 0) {
+            u.actions.append({action::Log, QStringLiteral("SW ON."), false});
+            u.state.lastSw = sw;
+            if (policy == kPolicySwOn)
+                u.actions.append({action::StartScript, QString(), false});
+        }
+    } else if (u.state.lastSw != 0) {
+        u.actions.append({action::Log, QStringLiteral("SW OFF."), false});
+        u.state.lastSw = 0;
+    }
+    v.sw = sw != 0;
+
+    v.remote = r[kRemote] != 0;
+    v.batStart = r[kBatStart] != 0;
+    v.devSts = r[kDevSts] != 0;
+    v.policyMode = policyModeText(r[kPolicyMode]);
+    return u;
+}
+
+view blank()
+{
+    view v;
+    v.voltageInput = millivolts(0);
+    v.voltageOutput = millivolts(0);
+    v.batteryLevel = 0;
+    v.chargingStatus = tr("NULL");
+    v.powerSupply = tr("NULL");
+    v.policyMode = tr("NULL");
+    return v;
+}
+
+} // namespace statusDecoder

@@ -1,0 +1,177 @@
+#include "statusmonitorwidget.h"
+#include "ui_statusmonitorwidget.h"
+
+#include "batthread.h"
+#include "comadapter.h"
+#include "consoleprint.h"
+#include "monitorthread.h"
+#include "scriptprocess.h"
+#include "settingsstore.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QResizeEvent>
+#include <QTimer>
+
+namespace {
+const int kScriptWaitMs = 30000;
+} // namespace
+
+statusMonitorWidget::statusMonitorWidget(QWidget* parent)
+    : baseWidget(parent)
+    , ui(new Ui::statusMonitorWidget)
+{
+    ui->setupUi(this);
+    ui->m_ledDC_OK->setText(tr("DC_OK"));
+    ui->m_ledBatMode->setText(tr("Bat.Mode"));
+    ui->m_ledBatReady->setText(tr("Bat.Ready"));
+    ui->m_ledBatStart->setText(tr("Bat.Start"));
+    ui->m_ledDevSts->setText(tr("Dev.PSts"));
+    ui->m_ledRemote->setText(tr("Remote"));
+    ui->m_ledSW->setText(tr("SW"));
+
+    m_monitorThread = new monitorThread(nullptr);
+    connect(m_monitorThread, SIGNAL(signalFinished()), this, SLOT(slotOnReadResultReady()));
+
+    m_batThread = new batThread(nullptr);
+
+    slotOnLoadFromRegisterTable();
+
+    m_timer = new QTimer(nullptr);
+    m_timer->setInterval(m_refreshInterval);
+    connect(m_timer, SIGNAL(timeout()), this, SLOT(slotOnUpdate()));
+
+    // Both threads call the global adapter and message bus: they must be gone
+    // before those are destroyed, whoever owns the page and whenever it dies.
+    if (QCoreApplication::instance())
+        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] { stopThreads(); });
+}
+
+statusMonitorWidget::~statusMonitorWidget()
+{
+    stopThreads();
+    delete m_timer;
+    delete m_monitorThread;
+    delete m_batThread;
+    delete ui;
+}
+
+void statusMonitorWidget::slotOnSetEnabled(bool enabled)
+{
+    m_enabled = enabled;
+    if (enabled) {
+        m_timer->start(m_refreshInterval);
+        m_monitorThread->startPoll(m_pollCycle);
+    } else {
+        m_timer->stop();
+        m_monitorThread->stopPoll();
+    }
+}
+
+void statusMonitorWidget::stopThreads()
+{
+    m_enabled = false;
+    m_timer->stop();
+    m_monitorThread->stopPoll();
+    m_batThread->shutDown();
+}
+
+void statusMonitorWidget::slotOnPolicyChanged(int policy)
+{
+    m_policy = static_cast<quint32>(policy);
+}
+
+void statusMonitorWidget::slotOnPollCycleChanged(uint value)
+{
+    m_pollCycle = value;
+}
+
+void statusMonitorWidget::slotOnConnect(comSettings& settings)
+{
+    m_pollCycle = settings.pollDelay;
+    slotOnSetEnabled(true);
+}
+
+void statusMonitorWidget::slotOnDisconnect()
+{
+    slotOnSetEnabled(false);
+}
+
+void statusMonitorWidget::resizeEvent(QResizeEvent* event)
+{
+    ui->m_batteryWidget->setMinimumWidth(event->size().width() / 3);
+}
+
+void statusMonitorWidget::slotOnUpdate()
+{
+    if (g_comAdapter.isConnected())
+        return;
+    showView(statusDecoder::blank());
+}
+
+void statusMonitorWidget::slotOnProcessBatScript()
+{
+    slotOnLoadFromRegisterTable();
+    if (!QFileInfo::exists(m_batPath))
+        return;
+    platform::scriptProcess process;
+    QString reason;
+    if (process.launch(platform::scriptProcess::nativePath(m_batPath), &reason)
+        && !process.waitForFinished(kScriptWaitMs))
+        process.killAll();
+}
+
+void statusMonitorWidget::slotOnLoadFromRegisterTable()
+{
+    m_batPath = settingsStore::batPath();
+    m_policy = settingsStore::batExecutePolicy();
+}
+
+void statusMonitorWidget::slotOnReadResultReady()
+{
+    // Delivered queued: a block read just before the page was switched off
+    // may still arrive, and a switched-off page keeps its last texts.
+    if (!m_enabled)
+        return;
+    handleBlock(m_monitorThread->registers());
+}
+
+void statusMonitorWidget::handleBlock(const statusDecoder::block& registers)
+{
+    const statusDecoder::update u = statusDecoder::decode(registers, {m_lastDcOk, m_lastSw}, m_policy);
+    m_lastDcOk = u.state.lastDcOk;
+    m_lastSw = u.state.lastSw;
+    showView(u.shown);
+    for (const statusDecoder::action& a : u.actions) {
+        switch (a.what) {
+        case statusDecoder::action::Log:
+            g_consolePrint.showMsg(a.text);
+            break;
+        case statusDecoder::action::EmitDcOk:
+            emit signalDC_OK(a.state);
+            break;
+        case statusDecoder::action::StartScript:
+            m_batThread->start(QThread::InheritPriority);
+            break;
+        }
+    }
+}
+
+void statusMonitorWidget::showView(const statusDecoder::view& v)
+{
+    ui->m_lblVoltageInputValue->setText(v.voltageInput);
+    ui->m_lblVoltageOutputValue->setText(v.voltageOutput);
+    ui->m_batteryWidget->slotOnSetValue(v.batteryLevel);
+    if (!v.chargingStatus.isEmpty())
+        ui->m_lblBatteryChargingStatusValue->setText(v.chargingStatus);
+    if (!v.powerSupply.isEmpty())
+        ui->m_lblPowerSupplyValue->setText(v.powerSupply);
+    ui->m_ledDC_OK->turnOn(v.dcOk);
+    ui->m_ledBatMode->turnOn(v.batMode);
+    ui->m_ledBatReady->turnOn(v.batReady);
+    ui->m_ledSW->turnOn(v.sw);
+    ui->m_ledRemote->turnOn(v.remote);
+    ui->m_ledBatStart->turnOn(v.batStart);
+    ui->m_ledDevSts->turnOn(v.devSts);
+    ui->m_lblPolicyModeValue->setText(v.policyMode);
+}

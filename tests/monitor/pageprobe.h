@@ -1,0 +1,45 @@
+// Test access to the status page: hand it a block as if the poll thread had
+// delivered it, reach its poll thread and script runner, read its widgets.
+#pragma once
+
+#include "batterywidget.h"
+#include "ledwidget.h"
+#include "statusmonitorwidget.h"
+
+#include <QLabel>
+
+class statusMonitorWidgetProbe
+{
+public:
+    static void feed(statusMonitorWidget& page, const statusDecoder::block& b) { page.handleBlock(b); }
+    static batThread* runner(statusMonitorWidget& page) { return page.m_batThread; }
+    static monitorThread* poller(statusMonitorWidget& page) { return page.m_monitorThread; }
+
+    static QString label(statusMonitorWidget& page, const char* name)
+    {
+        auto* l = page.findChild<QLabel*>(QLatin1String(name));
+        return l ? l->text() : QStringLiteral("<no label %1>").arg(QLatin1String(name));
+    }
+
+    static bool lit(statusMonitorWidget& page, const char* name)
+    {
+        auto* led = page.findChild<ledWidget*>(QLatin1String(name));
+        if (!led)
+            qFatal("no LED %s", name);
+        return led->isOn();
+    }
+
+    static batteryWidget* gauge(statusMonitorWidget& page)
+    {
+        return page.findChild<batteryWidget*>(QStringLiteral("m_batteryWidget"));
+    }
+};
+
+// Registers 40016 to 40035 by number; the rest zero.
+inline statusDecoder::block makeBlock(std::initializer_list<std::pair<int, quint16>> registers)
+{
+    statusDecoder::block b{};
+    for (const auto& r : registers)
+        b[r.first - 40016] = r.second;
+    return b;
+}

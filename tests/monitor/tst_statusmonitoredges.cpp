@@ -1,0 +1,231 @@
+// The status page's DC_OK and SW edges with a real script: blocks handed to
+// the page directly and blocks read by the real poll thread from the fake
+// device library; and the page destroyed while it polls and runs a script.
+#include "comadapter.h"
+#include "comsettings.h"
+#include "batthread.h"
+#include "fakesdk.h"
+#include "logcapture.h"
+#include "monitorthread.h"
+#include "pageprobe.h"
+#include "scripthelper.h"
+#include "settingsstore.h"
+#include "testenv.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QUuid>
+
+using namespace scripthelper;
+
+namespace {
+using probe = statusMonitorWidgetProbe;
+const auto& lit = probe::lit;
+const auto& feed = probe::feed;
+const auto& poller = probe::poller;
+const auto& runner = probe::runner;
+} // namespace
+
+class tst_statusMonitorEdges : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void edges_data();
+    void edges();
+    void edgesThroughThePollThread();
+    void destroyedWhilePollingAndRunningAScript();
+    // Last: it runs the application's event loop to its end.
+    void quitEndsPollingAndTheScript();
+
+private:
+    void openLink();
+    QString m_dir;
+};
+
+void tst_statusMonitorEdges::init()
+{
+    fakesdk::reset();
+    if (g_comAdapter.isConnected())
+        g_comAdapter.slotCloseDevice();
+    fakesdk::reset();
+    settingsStore::setBatPath(QString());
+    settingsStore::setBatExecutePolicy(0);
+    m_dir = testsupport::tempRoot() + QStringLiteral("/edges-")
+            + QUuid::createUuid().toString(QUuid::Id128).left(8);
+    QDir().mkpath(m_dir);
+}
+
+void tst_statusMonitorEdges::cleanup()
+{
+    if (g_comAdapter.isConnected())
+        g_comAdapter.slotCloseDevice();
+}
+
+void tst_statusMonitorEdges::openLink()
+{
+    comSettings settings;
+    settings.comPort = QStringLiteral("ttyFAKE0");
+    QCOMPARE(g_comAdapter.slotOpenDevice(&settings), 0);
+}
+
+void tst_statusMonitorEdges::edges_data()
+{
+    QTest::addColumn<quint32>("policy");
+    QTest::addColumn<QList<int>>("dc");
+    QTest::addColumn<QList<int>>("sw");
+    QTest::addColumn<QStringList>("logs");
+    QTest::addColumn<QList<bool>>("emits");
+    QTest::addColumn<int>("runs");
+    QTest::addColumn<int>("runStep");   // the block after which the script has started, -1 none
+
+    const QList<int> dcSeq{1, 1, 0, 0, 1};
+    const QList<int> swSeq{0, 5, 5, 0};
+    const QStringList dcLogs{"DC is connected.", "DC is broken.", "DC is connected."};
+    const QStringList swLogs{"SW ON.", "SW OFF."};
+    for (quint32 policy : {0u, 1u, 2u}) {
+        const QByteArray p = QByteArray::number(policy);
+        QTest::newRow("DC 1,1,0,0,1 policy " + p) << policy << dcSeq << QList<int>{0, 0, 0, 0, 0} << dcLogs
+                                                  << QList<bool>{true, false, true} << (policy == 1 ? 1 : 0)
+                                                  << (policy == 1 ? 2 : -1);
+        QTest::newRow("SW 0,5,5,0 policy " + p) << policy << QList<int>{0, 0, 0, 0} << swSeq << swLogs
+                                                << QList<bool>{} << (policy == 2 ? 1 : 0) << (policy == 2 ? 1 : -1);
+    }
+}
+
+void tst_statusMonitorEdges::edges()
+{
+    QFETCH(quint32, policy);
+    QFETCH(QList<int>, dc);
+    QFETCH(QList<int>, sw);
+    QFETCH(QStringList, logs);
+    QFETCH(QList<bool>, emits);
+    QFETCH(int, runs);
+    QFETCH(int, runStep);
+
+    const QString mark = m_dir + "/mark";
+    settingsStore::setBatPath(writeScript(m_dir + "/on power loss.sh", "#!/bin/sh\n" + appendLine(mark)));
+    settingsStore::setBatExecutePolicy(policy);
+    LogCapture log;
+    statusMonitorWidget page;
+    QSignalSpy dcOk(&page, SIGNAL(signalDC_OK(bool)));
+
+    for (int i = 0; i < dc.size(); ++i) {
+        feed(page, makeBlock({{40028, quint16(dc[i])}, {40031, quint16(sw[i])}}));
+        QCOMPARE(lit(page, "m_ledDC_OK"), dc[i] != 0);
+        QCOMPARE(lit(page, "m_ledSW"), sw[i] != 0);
+        // The runner is started from inside the block's handling, or not at all.
+        if (i == runStep)
+            QVERIFY(runner(page)->isRunning() || lineCount(mark) == 1);
+        QTRY_VERIFY(!runner(page)->isRunning());
+    }
+
+    QTRY_COMPARE(lineCount(mark), runs);
+    QStringList pageLines;
+    for (const QString& l : log.lines)
+        if (!l.startsWith(QLatin1String("Post-process script")))
+            pageLines << l;
+    QCOMPARE(pageLines, logs);
+    QList<bool> emitted;
+    for (const QList<QVariant>& args : dcOk)
+        emitted << args.at(0).toBool();
+    QCOMPARE(emitted, emits);
+    QTRY_COMPARE(log.countStartingWith(QStringLiteral("Post-process script finished with exit code 0")), runs);
+    QCOMPARE(log.countStartingWith(QStringLiteral("Post-process script")), 2 * runs);
+    QCOMPARE(page.lastDcOk(), quint16(dc.last()));
+}
+
+void tst_statusMonitorEdges::edgesThroughThePollThread()
+{
+    const QString mark = m_dir + "/mark";
+    settingsStore::setBatPath(writeScript(m_dir + "/dc lost.sh", "#!/bin/sh\n" + appendLine(mark)));
+    settingsStore::setBatExecutePolicy(1);
+    openLink();
+    LogCapture log;
+    statusMonitorWidget page;
+    QSignalSpy dcOk(&page, SIGNAL(signalDC_OK(bool)));
+
+    comSettings settings;
+    settings.pollDelay = 5;
+    page.slotOnConnect(settings);
+    QVERIFY(poller(page)->isRunning());
+    QCOMPARE(poller(page)->pollCycle(), 5u);
+
+    // Each value is held until the page has decoded at least two blocks of it.
+    int decoded = 0;
+    connect(poller(page), &monitorThread::signalFinished, this, [&decoded] { ++decoded; }, Qt::QueuedConnection);
+    for (int v : {1, 1, 0, 0, 1}) {
+        fakesdk::setRegister(40028, quint16(v));
+        QTRY_COMPARE(lit(page, "m_ledDC_OK"), v != 0);
+        const int target = decoded + 2;
+        QTRY_VERIFY(decoded >= target);
+        QCOMPARE(lit(page, "m_ledDC_OK"), v != 0);
+    }
+    page.slotOnSetEnabled(false);
+
+    QTRY_COMPARE(lineCount(mark), 1);
+    QCOMPARE(log.count("DC is connected."), 2);
+    QCOMPARE(log.count("DC is broken."), 1);
+    QCOMPARE(dcOk.count(), 3);
+    QCOMPARE(dcOk.at(0).at(0).toBool(), true);
+    QCOMPARE(dcOk.at(1).at(0).toBool(), false);
+    QCOMPARE(dcOk.at(2).at(0).toBool(), true);
+    QTRY_COMPARE(log.countStartingWith("Post-process script finished with exit code 0"), 1);
+}
+
+void tst_statusMonitorEdges::destroyedWhilePollingAndRunningAScript()
+{
+    const QString childPid = m_dir + "/child";
+    settingsStore::setBatPath(writeScript(m_dir + "/slow.sh",
+                                          "#!/bin/sh\nsleep 100000 &\necho $! > '" + childPid.toUtf8() + "'\nwait\n"));
+    settingsStore::setBatExecutePolicy(1);
+    openLink();
+    LogCapture log;
+    auto* page = new statusMonitorWidget;
+    page->slotOnSetEnabled(true);
+    feed(*page, makeBlock({{40028, 1}}));
+    feed(*page, makeBlock({{40028, 0}}));
+    QTRY_VERIFY(!readAll(childPid).isEmpty());
+    const qint64 pid = readAll(childPid).toLongLong();
+    QVERIFY(processAlive(pid));
+
+    QElapsedTimer clock;
+    clock.start();
+    delete page;
+    QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
+    QTRY_VERIFY(!processAlive(pid));
+    const int reads = fakesdk::countCalls("read");
+    QTest::qWait(50);
+    QCOMPARE(fakesdk::countCalls("read"), reads);
+}
+
+void tst_statusMonitorEdges::quitEndsPollingAndTheScript()
+{
+    const QString childPid = m_dir + "/child";
+    const QString script = writeScript(m_dir + "/slow.sh",
+                                       "#!/bin/sh\nsleep 100000 &\necho $! > '" + childPid.toUtf8() + "'\nwait\n");
+    settingsStore::setBatPath(script);
+    settingsStore::setBatExecutePolicy(2);
+    openLink();
+    LogCapture log;
+    statusMonitorWidget page;
+    page.slotOnSetEnabled(true);
+    feed(page, makeBlock({{40031, 1}}));
+    QTRY_VERIFY(!readAll(childPid).isEmpty());
+    const qint64 pid = readAll(childPid).toLongLong();
+
+    // The page stays alive, as it does in the program until after the loop.
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QElapsedTimer clock;
+    clock.start();
+    qApp->exec();
+    QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!poller(page)->isRunning());
+    QVERIFY(!runner(page)->isRunning());
+    QTRY_VERIFY(!processAlive(pid));
+    QTRY_COMPARE(log.count("Post-process script killed at quit: " + script), 1);
+}
+
+QR_TEST_MAIN(tst_statusMonitorEdges)
+#include "tst_statusmonitoredges.moc"
