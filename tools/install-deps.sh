@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the utility needs to build, run and test.
+# Safe to run again: apt-get skips what is already there.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
+  libmodbus-dev
+  xvfb xauth util-linux procps
+  g++-mingw-w64-x86-64
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+$sudo apt-get update
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}"
