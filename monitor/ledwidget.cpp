@@ -1,5 +1,6 @@
 #include "ledwidget.h"
 
+#include <QFontMetrics>
 #include <QPainter>
 
 #include <algorithm>
@@ -109,6 +110,19 @@ void ledWidget::resizeEvent(QResizeEvent* event)
     update();
 }
 
+QFont ledWidget::captionFont() const
+{
+    // The caption size suits the narrow "Microsoft Yahei"; where the platform
+    // falls back to a wider family, "Bat.Ready" would lose its first and last
+    // letters, so the caption shrinks just enough to fit its strip.
+    // Glyph widths do not scale linearly with hinting, so step down until it fits.
+    QFont caption = font();
+    while (caption.pointSizeF() > 1.0
+           && QFontMetrics(caption).horizontalAdvance(m_text) > m_captionWidth)
+        caption.setPointSizeF(std::max(1.0, caption.pointSizeF() - 0.5));
+    return caption;
+}
+
 void ledWidget::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
@@ -120,6 +134,6 @@ void ledWidget::paintEvent(QPaintEvent*)
     painter.drawEllipse(ellipseRect());
 
     painter.setPen(QPen(QBrush(m_textColor), 1.0, Qt::SolidLine));
-    painter.setFont(font());
+    painter.setFont(captionFont());
     painter.drawText(captionRect(), Qt::AlignHCenter | Qt::AlignVCenter, m_text);
 }

@@ -23,6 +23,8 @@ public:
     QRect circleRect() const { return QRect(m_circleLeft, m_circleTop, m_circleWidth, m_circleHeight); }
     QRect ellipseRect() const;
     QRect captionRect() const { return QRect(m_captionLeft, m_captionTop, m_captionWidth, m_captionHeight); }
+    // The font the caption is drawn with: the widget's, narrowed to fit the strip.
+    QFont captionFont() const;
 
 public slots:
     void setOnColor(QColor color);

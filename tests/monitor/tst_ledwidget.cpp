@@ -44,6 +44,8 @@ private slots:
     void paintsLitAndDark();
     void paintsOwnColours();
     void paintsCaptionBelowCircle();
+    void captionFitsItsStrip_data();
+    void captionFitsItsStrip();
 };
 
 void tst_ledWidget::defaults()
@@ -190,6 +192,31 @@ void tst_ledWidget::paintsCaptionBelowCircle()
     // Black caption pixels sit in the strip under the circle, none above it.
     QVERIFY(darkPixels(led.captionRect()) > 0);
     QCOMPARE(darkPixels(QRect(0, 0, 60, 40)), 0);
+}
+
+void tst_ledWidget::captionFitsItsStrip_data()
+{
+    QTest::addColumn<QString>("caption");
+    for (const char* text : {"SW", "DC_OK", "Bat.Mode", "Bat.Ready", "Bat.Start", "Dev.PSts", "Remote"})
+        QTest::newRow(text) << QString::fromLatin1(text);
+}
+
+void tst_ledWidget::captionFitsItsStrip()
+{
+    QFETCH(QString, caption);
+    ledWidget led;
+    led.resize(60, 70);
+    led.setText(caption);
+    led.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&led));
+    const QFont drawn = led.captionFont();
+    // Every caption of the status page fits the 60-pixel strip whole...
+    QVERIFY(QFontMetrics(drawn).horizontalAdvance(caption) <= led.captionRect().width());
+    // ...and one that already fits keeps the widget's own size.
+    if (QFontMetrics(led.font()).horizontalAdvance(caption) <= led.captionRect().width())
+        QCOMPARE(drawn.pointSizeF(), led.font().pointSizeF());
+    else
+        QVERIFY(drawn.pointSizeF() < led.font().pointSizeF());
 }
 
 QR_TEST_MAIN(tst_ledWidget)
