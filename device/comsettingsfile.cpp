@@ -4,6 +4,7 @@
 
 #include "comsettings.h"
 
+#include <QBuffer>
 #include <QDomDocument>
 #include <QFile>
 #include <QSaveFile>
@@ -55,6 +56,26 @@ void applyField(const QString& name, const QString& text, comSettings& s)
         s.autoConnect = toNumber(text) != 0;
     else if (name == QLatin1String("AutoHide"))
         s.autoHide = toNumber(text) != 0;
+}
+
+// XML 1.0 carries only these characters, not even as character references.
+// Qt's reader lets a reference to another one (&#xFFFF;) through; a record
+// holding it would then be saved as a file that no reader accepts, and the
+// next start would lose every setting.
+bool isXmlText(const QString& text)
+{
+    for (int i = 0; i < text.size(); ++i) {
+        const ushort c = text.at(i).unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        const bool allowed = c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF)
+                             || (c >= 0xE000 && c <= 0xFFFD);
+        if (!allowed)
+            return false;
+    }
+    return true;
 }
 
 QString fieldText(int index, const comSettings& s)
@@ -114,6 +135,11 @@ bool comSettingsFile::read(const QString& fileName, comSettings& settings)
         return false;
 
     // The root's name is not checked: any root holding a Setting element will do.
+    // Fields go to a copy first, so a file that turns out not to be well-formed
+    // after all (a port name with a character XML does not allow) leaves the
+    // record as it was.
+    comSettings read;
+    read.assignFrom(settings);
     const QDomElement root = doc.documentElement();
     for (QDomNode node = root.firstChild(); !node.isNull(); node = node.nextSibling()) {
         const QDomElement setting = node.toElement();
@@ -121,22 +147,43 @@ bool comSettingsFile::read(const QString& fileName, comSettings& settings)
             continue;
         for (QDomNode child = setting.firstChild(); !child.isNull(); child = child.nextSibling()) {
             const QDomElement field = child.toElement();
-            if (!field.isNull())
-                applyField(field.tagName(), field.text(), settings);
+            if (field.isNull())
+                continue;
+            const QString text = field.text();
+            // The port name is the one text the record keeps as it stands.
+            if (field.tagName() == QLatin1String("ComPort") && !isXmlText(text))
+                return false;
+            applyField(field.tagName(), text, read);
         }
     }
+    settings.assignFrom(read);
     return true;
 }
 
 bool comSettingsFile::write(const QString& fileName, const comSettings& settings)
 {
-    const QDomDocument doc = toDocument(settings);
+    // A port name XML cannot carry would make a file nothing can read back.
+    if (!isXmlText(settings.comPort))
+        return false;
+    QByteArray bytes;
+    {
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        saveDocument(toDocument(settings), &buffer);
+    }
     QSaveFile file(fileName);
     // Never fall back to writing in place: a power cut in the middle of that
     // write would leave a truncated file, the very moment this file matters.
     file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+    // Unbuffered, so a write the disk cuts short shows in its count: Qt 5's
+    // QSaveFile ignores a failure that surfaces only when its buffer is
+    // flushed, and would put an empty or truncated file in place of the old
+    // one when the disk is full.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Unbuffered))
         return false;
-    saveDocument(doc, &file);
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
     return file.commit();
 }

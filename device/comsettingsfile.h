@@ -11,10 +11,12 @@ class comSettingsFile
 public:
     // Applies every field the file gives to the record; fields it does not
     // give keep their values. False when the file cannot be opened or is not
-    // well-formed XML, and then the record is untouched.
+    // well-formed XML (a port name referring to a character XML does not
+    // allow counts as such), and then the record is untouched.
     static bool read(const QString& fileName, comSettings& settings);
 
     // Writes the whole record. The old file is replaced only once the new one
-    // is complete on disk, so a failed save leaves it as it was.
+    // is complete on disk, so a failed save leaves it as it was. A port name
+    // holding a character XML cannot carry is not saved at all.
     static bool write(const QString& fileName, const comSettings& settings);
 };

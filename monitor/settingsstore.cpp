@@ -2,12 +2,120 @@
 
 #include "settingslocation.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QSaveFile>
 #include <QSettings>
+
+#include <algorithm>
 
 namespace {
 
 const QString kBatPath = QStringLiteral("batPath");
 const QString kPolicy = QStringLiteral("batExecutePolicy");
+
+bool storeIsFile()
+{
+    return platform::settingsStoreFormat() == QSettings::IniFormat;
+}
+
+// QSettings locks its file while it writes, and a lock it finds empty counts
+// as held until it is 30 s old. A writer killed between creating the lock and
+// filling it in (a crash, a power cut) leaves such an empty lock, and the next
+// write would block the GUI for up to 30 s. Taking over a stale lock takes a
+// lock of its own (".lock.rmlock"), which can be left behind the same way,
+// and so on. Writes take milliseconds and only one instance runs, so every
+// lock older than a second is taken over at once, the innermost first.
+constexpr int kStaleLockMs = 1000;
+
+void takeOverStaleLocks(const QString& path)
+{
+    const QFileInfo info(path);
+    const QString lockName = info.fileName() + QStringLiteral(".lock");
+    QStringList locks = info.dir().entryList({lockName + QLatin1Char('*')}, QDir::Files | QDir::Hidden | QDir::System);
+    std::sort(locks.begin(), locks.end(), [](const QString& a, const QString& b) { return a.size() > b.size(); });
+    for (const QString& name : qAsConst(locks)) {
+        QStringRef rest = name.midRef(lockName.size());
+        while (rest.startsWith(QLatin1String(".rmlock")))
+            rest = rest.mid(7);
+        if (!rest.isEmpty())
+            continue;
+        QLockFile lock(info.dir().filePath(name));
+        lock.setStaleLockTime(kStaleLockMs);
+        if (lock.tryLock(3 * kStaleLockMs))
+            lock.unlock();
+    }
+}
+
+// Qt 5's QSettings puts its new file in place even when the disk took only
+// part of it (a short write, or a failed flush, goes unnoticed), so a full
+// disk can leave the store empty or cut off in the middle of a value. What it
+// wrote is checked: every key of the main section on a line of its own and a
+// final newline. Values never span lines, since QSettings escapes line breaks.
+bool looksWhole(const QByteArray& bytes, const QStringList& keys)
+{
+    if (!bytes.endsWith('\n'))
+        return false;
+    const QByteArray text = '\n' + bytes;
+    for (const QString& key : keys) {
+        if (!text.contains('\n' + key.toUtf8() + '='))
+            return false;
+    }
+    return true;
+}
+
+QByteArray readFile(const QString& path, bool& exists)
+{
+    QFile file(path);
+    exists = file.open(QIODevice::ReadOnly);
+    return exists ? file.readAll() : QByteArray();
+}
+
+// Puts the previous store back after a write the disk cut short.
+void restore(const QString& path, const QByteArray& previous, bool existed)
+{
+    if (!existed) {
+        QFile::remove(path);
+        return;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return;
+    if (file.write(previous) != previous.size()) {
+        file.cancelWriting();
+        return;
+    }
+    file.commit();
+}
+
+void writeValue(const QString& key, const QVariant& value)
+{
+    const QString path = platform::settingsStorePath();
+    if (!storeIsFile()) {
+        QSettings store(path, platform::settingsStoreFormat());
+        store.setValue(key, value);
+        return;
+    }
+
+    takeOverStaleLocks(path);
+    bool existed = false;
+    const QByteArray previous = readFile(path, existed);
+    QStringList keys;
+    {
+        QSettings store(path, platform::settingsStoreFormat());
+        store.setValue(key, value);
+        keys = store.childKeys();
+        store.sync();
+    }
+    bool exists = false;
+    const QByteArray written = readFile(path, exists);
+    // A write QSettings refused left the file as it was; that is fine too.
+    if (written == previous || looksWhole(written, keys))
+        return;
+    restore(path, previous, existed);
+}
 
 } // namespace
 
@@ -27,14 +135,12 @@ quint32 batExecutePolicy()
 
 void setBatPath(const QString& path)
 {
-    QSettings store(platform::settingsStorePath(), platform::settingsStoreFormat());
-    store.setValue(kBatPath, path);
+    writeValue(kBatPath, path);
 }
 
 void setBatExecutePolicy(quint32 policy)
 {
-    QSettings store(platform::settingsStorePath(), platform::settingsStoreFormat());
-    store.setValue(kPolicy, QVariant::fromValue<uint>(policy));
+    writeValue(kPolicy, QVariant::fromValue<uint>(policy));
 }
 
 } // namespace settingsStore

@@ -8,7 +8,9 @@ packages=(
   qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
   libmodbus-dev
   xvfb xauth util-linux procps
+  xdotool trayer imagemagick x11-utils
   g++-mingw-w64-x86-64
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()

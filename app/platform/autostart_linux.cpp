@@ -99,11 +99,17 @@ void writeEntry(const QString& path, const std::string& name, const QString& exe
     text += QLatin1String("Terminal=false\n");
     text += QLatin1String("X-GNOME-Autostart-enabled=true\n");
 
-    // A crash halfway must not leave a half-written entry the session would run.
+    // A crash halfway must not leave a half-written entry the session would
+    // run. Unbuffered, so a write a full disk cuts short shows in its count:
+    // Qt 5's QSaveFile would otherwise commit the short file.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return;
-    file.write(text.toUtf8());
+    const QByteArray bytes = text.toUtf8();
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return;
+    }
     file.commit();
 }
 

@@ -10,8 +10,11 @@
 
 #include <functional>
 
+#include <csignal>
+
 #include <grp.h>
 #include <pwd.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -105,6 +108,26 @@ Outcome runUnprivileged(const std::function<bool()>& work)
     return WEXITSTATUS(status) == 1 ? Outcome::True : Outcome::False;
 }
 
+// Runs work in a child whose files may not grow past limit bytes: writes
+// beyond it come up short (EFBIG), as they do on a disk that fills up.
+Outcome runWithFileSizeLimit(rlim_t limit, const std::function<bool()>& work)
+{
+    const pid_t pid = fork();
+    if (pid < 0)
+        return Outcome::NotRun;
+    if (pid == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit cap{limit, limit};
+        if (setrlimit(RLIMIT_FSIZE, &cap) != 0)
+            _exit(3);
+        _exit(work() ? 1 : 0);
+    }
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) > 1)
+        return Outcome::NotRun;
+    return WEXITSTATUS(status) == 1 ? Outcome::True : Outcome::False;
+}
+
 const QByteArray kDefaultsFile =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
     "<Settings>\n"
@@ -145,6 +168,10 @@ private slots:
     void saveIntoMissingFolderFails();
     void saveIntoLockedFolderKeepsOldFile();
     void saveIntoLockedFolderNeverWritesInPlace();
+    void portNameXmlCannotCarryIsNotSaved_data();
+    void portNameXmlCannotCarryIsNotSaved();
+    void saveCutShortKeepsOldFile_data();
+    void saveCutShortKeepsOldFile();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -300,6 +327,14 @@ void tst_comSettingsFile::unreadableFileLeavesRecord_data()
     QTest::newRow("empty file") << QByteArray("");
     QTest::newRow("malformed XML") << QByteArray("<Settings><Setting><SlaveId>9</SlaveId></Setting>");
     QTest::newRow("mismatched tags") << QByteArray("<Settings><Setting><SlaveId>9</Slave></Setting></Settings>");
+    // Qt's reader accepts these references, and the saved file that
+    // followed could never be read again (found with the fuzz target).
+    QTest::newRow("port name refers to U+FFFF, after a good field")
+        << QByteArray("<Settings><Setting><SlaveId>9</SlaveId><ComPort>COM&#65535;</ComPort></Setting></Settings>");
+    QTest::newRow("port name refers to a lone surrogate")
+        << QByteArray("<Settings><Setting><ComPort>&#xD800;</ComPort></Setting></Settings>");
+    QTest::newRow("port name refers to a control character")
+        << QByteArray("<Settings><Setting><ComPort>tty&#1;</ComPort></Setting></Settings>");
 }
 
 void tst_comSettingsFile::unreadableFileLeavesRecord()
@@ -379,6 +414,79 @@ void tst_comSettingsFile::saveIntoLockedFolderNeverWritesInPlace()
     // The file itself is writable, but only a rename keeps a save atomic.
     QCOMPARE(saved, Outcome::False);
     QCOMPARE(readAll(file), QByteArray(5000, 'y'));
+}
+
+void tst_comSettingsFile::portNameXmlCannotCarryIsNotSaved_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<bool>("saved");
+
+    QTest::newRow("U+FFFF") << QStringLiteral("COM\uFFFF") << false;
+    QTest::newRow("lone high surrogate") << QString(QChar(0xD800)) << false;
+    QTest::newRow("lone low surrogate") << QString(QChar(0xDC00)) << false;
+    QTest::newRow("control character") << QStringLiteral("tty\x01") << false;
+    QTest::newRow("NUL") << QString(QChar(0)) << false;
+    QTest::newRow("tab, CR and LF are allowed") << QStringLiteral("a\tb\rc\nd") << true;
+    QTest::newRow("surrogate pair (emoji)") << QStringLiteral("tty\U0001F600") << true;
+    QTest::newRow("U+FFFD") << QStringLiteral("\uFFFD") << true;
+}
+
+// Whatever is saved reads back the same; what could not be read back is not
+// saved, and the old file stays.
+void tst_comSettingsFile::portNameXmlCannotCarryIsNotSaved()
+{
+    QFETCH(QString, port);
+    QFETCH(bool, saved);
+    QVERIFY(writeBytes(path("config_com.xml"), kDefaultsFile));
+    comSettings s;
+    fillDistinct(s);
+    s.comPort = port;
+    QCOMPARE(comSettingsFile::write(path("config_com.xml"), s), saved);
+    if (!saved) {
+        QCOMPARE(readAll(path("config_com.xml")), kDefaultsFile);
+        return;
+    }
+    comSettings read;
+    QVERIFY(comSettingsFile::read(path("config_com.xml"), read));
+    QCOMPARE(read.comPort, port);
+}
+
+void tst_comSettingsFile::saveCutShortKeepsOldFile_data()
+{
+    QTest::addColumn<int>("limit");
+
+    QTest::newRow("not one byte fits") << 0;
+    QTest::newRow("the first 100 bytes fit") << 100;
+    QTest::newRow("all but the last byte fit") << kDefaultsFile.size() - 1;
+}
+
+// Qt 5's QSaveFile commits a file whose buffered bytes never reached the
+// disk; a full disk used to leave an empty or truncated config_com.xml.
+void tst_comSettingsFile::saveCutShortKeepsOldFile()
+{
+    QFETCH(int, limit);
+    QVERIFY(QDir(m_dir->path()).mkdir("configs"));
+    const QString file = path("configs/config_com.xml");
+    comSettings old;
+    fillDistinct(old);
+    QVERIFY(comSettingsFile::write(file, old));
+    const QByteArray before = readAll(file);
+
+    const Outcome saved = runWithFileSizeLimit(rlim_t(limit), [file] {
+        comSettings s;
+        return comSettingsFile::write(file, s);
+    });
+    QVERIFY(saved != Outcome::NotRun);
+    QCOMPARE(saved, Outcome::False);
+    QCOMPARE(readAll(file), before);
+    QCOMPARE(QDir(path("configs")).entryList(QDir::Files), QStringList{"config_com.xml"});
+
+    // With room again the same save goes through.
+    QVERIFY(runWithFileSizeLimit(RLIM_INFINITY, [file] {
+        comSettings s;
+        return comSettingsFile::write(file, s);
+    }) == Outcome::True);
+    QCOMPARE(readAll(file), kDefaultsFile);
 }
 
 QR_TEST_GUILESS_MAIN(tst_comSettingsFile)
