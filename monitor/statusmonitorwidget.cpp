@@ -157,21 +157,35 @@ void statusMonitorWidget::handleBlock(const statusDecoder::block& registers)
     }
 }
 
+namespace {
+
+// The LEDs and the gauge repaint whenever they are set, changed or not; a
+// block arrives up to a hundred times a second and nearly always repeats the
+// last one, so they are only set when what they show changes.
+void showLed(ledWidget* led, bool on)
+{
+    if (led->isOn() != on)
+        led->turnOn(on);
+}
+
+} // namespace
+
 void statusMonitorWidget::showView(const statusDecoder::view& v)
 {
     ui->m_lblVoltageInputValue->setText(v.voltageInput);
     ui->m_lblVoltageOutputValue->setText(v.voltageOutput);
-    ui->m_batteryWidget->slotOnSetValue(v.batteryLevel);
+    if (ui->m_batteryWidget->value() != v.batteryLevel)
+        ui->m_batteryWidget->slotOnSetValue(v.batteryLevel);
     if (!v.chargingStatus.isEmpty())
         ui->m_lblBatteryChargingStatusValue->setText(v.chargingStatus);
     if (!v.powerSupply.isEmpty())
         ui->m_lblPowerSupplyValue->setText(v.powerSupply);
-    ui->m_ledDC_OK->turnOn(v.dcOk);
-    ui->m_ledBatMode->turnOn(v.batMode);
-    ui->m_ledBatReady->turnOn(v.batReady);
-    ui->m_ledSW->turnOn(v.sw);
-    ui->m_ledRemote->turnOn(v.remote);
-    ui->m_ledBatStart->turnOn(v.batStart);
-    ui->m_ledDevSts->turnOn(v.devSts);
+    showLed(ui->m_ledDC_OK, v.dcOk);
+    showLed(ui->m_ledBatMode, v.batMode);
+    showLed(ui->m_ledBatReady, v.batReady);
+    showLed(ui->m_ledSW, v.sw);
+    showLed(ui->m_ledRemote, v.remote);
+    showLed(ui->m_ledBatStart, v.batStart);
+    showLed(ui->m_ledDevSts, v.devSts);
     ui->m_lblPolicyModeValue->setText(v.policyMode);
 }

@@ -16,6 +16,7 @@ configDialog::configDialog(QWidget* parent)
     setWindowModality(Qt::ApplicationModal);
     setWindowIcon(QIcon(QStringLiteral(":/mainWindow/images/UPS/config.png")));
     setWindowTitle(tr("Set Register"));
+    fitFormToFont();
 
     connect(m_ui->m_buttonBox, SIGNAL(accepted()), this, SLOT(slotOnAccept()));
     connect(m_ui->m_buttonBox, SIGNAL(rejected()), this, SLOT(slotOnExit()));
@@ -26,6 +27,21 @@ configDialog::configDialog(QWidget* parent)
 }
 
 configDialog::~configDialog() = default;
+
+void configDialog::fitFormToFont()
+{
+    // The form's 110-pixel labels and 240 x 150 frame suit a 9-point dialog
+    // font; a wider platform font would cut "Register Address:" off, so the
+    // labels and the frame grow just enough for their texts, and no further.
+    int labelWidth = 110;
+    for (QLabel* label : {m_ui->label_3, m_ui->label_4})
+        labelWidth = qMax(labelWidth, label->sizeHint().width());
+    for (QLabel* label : {m_ui->label_3, m_ui->label_4}) {
+        label->setMinimumWidth(labelWidth);
+        label->setMaximumWidth(labelWidth);
+    }
+    setFixedSize(QSize(240, 150).expandedTo(sizeHint()));
+}
 
 void configDialog::slotOnShowDialog(DataObject* dataObj, short)
 {

@@ -33,6 +33,7 @@ public slots:
 
 private:
     void updateOkButton();
+    void fitFormToFont();
 
     std::unique_ptr<Ui::configDialog> m_ui;
 };

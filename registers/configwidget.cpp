@@ -1,7 +1,10 @@
 #include "configwidget.h"
 
+#include "comadapter.h"
 #include "configdialog.h"
 #include "dataobject.h"
+#include "registertransaction.h"
+#include "registerworker.h"
 #include "scriptfilefilter.h"
 #include "settingsstore.h"
 #include "upsdatamodel.h"
@@ -99,11 +102,15 @@ configWidget::configWidget(QWidget* parent)
     m_timer = new QTimer;
     m_timer->setInterval(kRefreshIntervalMs);
     connect(m_timer, SIGNAL(timeout()), this, SLOT(slotOnUpdate()));
+
+    m_worker = new registerWorker;
+    connect(m_worker, &registerWorker::signalTransactionDone, this, &configWidget::slotOnTransactionDone);
 }
 
 configWidget::~configWidget()
 {
     delete m_timer;
+    delete m_worker;
     m_tableView->setModel(nullptr);
     delete m_dataModel;
 }
@@ -113,12 +120,22 @@ bool configWidget::isRefreshing() const
     return m_timer->isActive();
 }
 
+bool configWidget::isExchanging() const
+{
+    return m_worker->isBusy();
+}
+
 void configWidget::slotOnSetEnabled(bool enabled)
 {
-    if (enabled)
+    if (enabled) {
         m_timer->start();
-    else
-        m_timer->stop();
+        return;
+    }
+    m_timer->stop();
+    m_refreshOwed = false;
+    // Whoever is switched on next (the status page's poll thread) must find
+    // the device free: an exchange still on the line is waited for.
+    m_worker->waitUntilIdle();
 }
 
 void configWidget::slotOnConfigDialogShown(bool)
@@ -128,11 +145,37 @@ void configWidget::slotOnConfigDialogShown(bool)
 void configWidget::slotOnUpdate()
 {
     update();
+    // The exchange of this refresh goes to the worker; the table shows its
+    // outcome when it comes back. A refresh that finds the last exchange
+    // still running starts none: it is owed, and made as soon as that
+    // exchange is over, as a timer held up by a long slot fires once when it
+    // returns. So a line slower than the refresh is read back to back, and
+    // exchanges never pile up behind a slow line or a silent module.
+    if (m_worker->isBusy()) {
+        m_refreshOwed = true;
+    } else if (g_comAdapter.isConnected()) {
+        m_worker->submit(m_dataModel->takeTransaction());
+        return;
+    }
+    showValues();
+}
+
+void configWidget::slotOnTransactionDone(const registerTransaction& transaction)
+{
+    m_dataModel->applyTransaction(transaction);
+    showValues();
+    if (m_refreshOwed && m_timer->isActive()) {
+        m_refreshOwed = false;
+        slotOnUpdate();
+    }
+}
+
+void configWidget::showValues()
+{
     QItemSelectionModel* selection = m_tableView->selectionModel();
     const QModelIndexList selected = selection->selectedIndexes();
     // The model announces no value changes; a reset is what repaints them.
     m_tableView->reset();
-    m_dataModel->updateData();
     for (const QModelIndex& index : selected)
         selection->select(index, QItemSelectionModel::Select);
 }

@@ -15,6 +15,8 @@ class QPushButton;
 class QTableView;
 class QTimer;
 class configDialog;
+class registerTransaction;
+class registerWorker;
 class upsDataModel;
 
 class configWidget : public baseWidget
@@ -26,6 +28,9 @@ public:
 
     // True while the table is being refreshed from the device.
     bool isRefreshing() const;
+    // True from a refresh handing its exchange to the worker until the table
+    // has taken the outcome in.
+    bool isExchanging() const;
 
 signals:
     void signalOnPolicyChanged(int policy);
@@ -44,8 +49,13 @@ protected:
     // Asks the operator for the script; an empty result means cancelled.
     virtual QString chooseScriptFile();
 
+private slots:
+    void slotOnTransactionDone(const registerTransaction& transaction);
+
 private:
     void loadSettings();
+    // Redraws the table with its current values, keeping the selection.
+    void showValues();
 
     QTableView* m_tableView = nullptr;
     upsDataModel* m_dataModel = nullptr;
@@ -57,4 +67,8 @@ private:
     quint32 m_policy = 0;
     QTimer* m_timer = nullptr;
     QString m_batPath;
+    // The device exchanges of the refresh run here, off the GUI thread.
+    registerWorker* m_worker = nullptr;
+    // A refresh came while the last exchange was still running.
+    bool m_refreshOwed = false;
 };

@@ -9,7 +9,6 @@
 #include <QDir>
 
 #include <algorithm>
-#include <array>
 
 namespace {
 
@@ -155,26 +154,42 @@ void upsDataModel::slotOnModifyRegister(qint32 regAddr, qint16 value, bool modif
     m_modify = modify;
     m_regValue = static_cast<quint16>(value);
     m_regAddr = regAddr;
+    ++m_request;
+}
+
+registerTransaction upsDataModel::takeTransaction()
+{
+    if (!m_modify)
+        return registerTransaction::readBlock();
+    // The write takes this refresh's exchange; the next refresh reads its effect.
+    m_modify = false;
+    return registerTransaction::writeRegister(static_cast<quint32>(m_regAddr), m_regValue, m_request);
+}
+
+void upsDataModel::applyTransaction(const registerTransaction& transaction)
+{
+    if (transaction.isWrite()) {
+        // A write waits, however long, for a link to go out on.
+        if (!transaction.performed && transaction.request == m_request) {
+            m_modify = true;
+            m_regAddr = static_cast<int>(transaction.regAddr);
+            m_regValue = transaction.value;
+        }
+        return;
+    }
+    // A failed read leaves the table as it was rather than showing a buffer no read filled.
+    if (!transaction.hasBlock())
+        return;
+    const int rows = std::min<int>(m_dataList.size(), kBlockCount);
+    for (int i = 0; i < rows; ++i)
+        m_dataList[i]->value = transaction.values[static_cast<size_t>(i)];
 }
 
 void upsDataModel::updateData()
 {
-    // A write waits, however long, for a link to go out on.
     if (!g_comAdapter.isConnected())
         return;
-
-    if (m_modify) {
-        // The write takes this tick's transaction; the next tick reads its effect.
-        g_comAdapter.slotWriteRegister(static_cast<uint>(m_regAddr), m_regValue);
-        m_modify = false;
-        return;
-    }
-
-    std::array<ushort, kBufferSize> buffer{};
-    // A failed read leaves the table as it was rather than showing a buffer no read filled.
-    if (g_comAdapter.slotReadStatus(kFirstRegister, kBlockCount, buffer.data()) != 0)
-        return;
-    const int rows = std::min<int>(m_dataList.size(), kBlockCount);
-    for (int i = 0; i < rows; ++i)
-        m_dataList[i]->value = buffer[static_cast<size_t>(i)];
+    registerTransaction transaction = takeTransaction();
+    transaction.run();
+    applyTransaction(transaction);
 }

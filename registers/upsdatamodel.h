@@ -3,6 +3,8 @@
 // one pending single-register write that the next refresh sends instead.
 #pragma once
 
+#include "registertransaction.h"
+
 #include <QAbstractTableModel>
 #include <QFile>
 #include <QList>
@@ -16,9 +18,9 @@ class upsDataModel : public QAbstractTableModel
     Q_OBJECT
 public:
     // Row i of the first kBlockCount rows shows register kFirstRegister + i.
-    static constexpr quint16 kFirstRegister = 40000;
-    static constexpr int kBlockCount = 35;
-    static constexpr int kBufferSize = 50;
+    static constexpr quint16 kFirstRegister = registerTransaction::kFirstRegister;
+    static constexpr int kBlockCount = registerTransaction::kBlockCount;
+    static constexpr int kBufferSize = registerTransaction::kBufferSize;
 
     explicit upsDataModel(QObject* parent = nullptr);
     ~upsDataModel() override;
@@ -39,10 +41,23 @@ public:
     // Where the table is read from: beside the executable, in "iconfigs".
     QString configFileName() const { return m_configFile.fileName(); }
 
+    // A refresh in two halves, so that the exchange in between may run on
+    // another thread. takeTransaction() gives the exchange of the next
+    // refresh: the pending write, which it takes out of the model, or else
+    // the block read. applyTransaction() takes its outcome in: a read's block
+    // fills the rows it covers, a failed read changes nothing, and a write
+    // that never went out (the link was closed meanwhile) is pending again
+    // unless the operator has asked for another since.
+    registerTransaction takeTransaction();
+    void applyTransaction(const registerTransaction& transaction);
+    bool hasPendingWrite() const { return m_modify; }
+
 signals:
     void signalUpdateCount(int count);
 
 public slots:
+    // One whole refresh on the calling thread: nothing when the adapter is
+    // not connected, else the exchange of takeTransaction(), then its outcome.
     void updateData();
     void slotOnModifyRegister(qint32 regAddr, qint16 value, bool modify);
 
@@ -55,4 +70,7 @@ private:
     bool m_modify = false;
     int m_regAddr = 0;
     quint16 m_regValue = 0;
+    // Counts the operator's write requests, so that an outcome can tell
+    // whether the write it carried is still the latest.
+    quint64 m_request = 0;
 };

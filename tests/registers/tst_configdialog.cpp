@@ -88,9 +88,10 @@ void tst_configDialog::formAsDesigned()
 {
     QCOMPARE(m_dialog->objectName(), QStringLiteral("configDialog"));
     QCOMPARE(m_dialog->windowTitle(), QStringLiteral("Set Register"));
-    QCOMPARE(m_dialog->minimumSize(), QSize(240, 150));
-    QCOMPARE(m_dialog->maximumSize(), QSize(240, 150));
-    QCOMPARE(m_dialog->size(), QSize(240, 150));
+    // Fixed at 240 x 150, or just larger where the font needs it.
+    QCOMPARE(m_dialog->minimumSize(), m_dialog->maximumSize());
+    QCOMPARE(m_dialog->size(), m_dialog->minimumSize());
+    QCOMPARE(m_dialog->size(), QSize(240, 150).expandedTo(m_dialog->sizeHint()));
     QVERIFY(m_dialog->windowFlags() & Qt::WindowStaysOnTopHint);
     QCOMPARE(m_dialog->windowModality(), Qt::ApplicationModal);
     QVERIFY(!m_dialog->isVisible());
@@ -98,8 +99,13 @@ void tst_configDialog::formAsDesigned()
     QCOMPARE(m_dialog->findChild<QGroupBox*>("groupBox")->title(), QStringLiteral("Write Register"));
     QCOMPARE(m_dialog->findChild<QLabel*>("label_3")->text(), QStringLiteral("Register Address:"));
     QCOMPARE(m_dialog->findChild<QLabel*>("label_4")->text(), QStringLiteral("Value:"));
-    QCOMPARE(m_dialog->findChild<QLabel*>("label_3")->minimumWidth(), 110);
-    QCOMPARE(m_dialog->findChild<QLabel*>("label_4")->maximumWidth(), 110);
+    // Both labels share one fixed width: 110, or what "Register Address:" needs.
+    auto* const address = m_dialog->findChild<QLabel*>("label_3");
+    auto* const value = m_dialog->findChild<QLabel*>("label_4");
+    QCOMPARE(address->minimumWidth(), qMax(110, address->sizeHint().width()));
+    QCOMPARE(address->maximumWidth(), address->minimumWidth());
+    QCOMPARE(value->minimumWidth(), address->minimumWidth());
+    QCOMPARE(value->maximumWidth(), address->minimumWidth());
     QCOMPARE(addressLabel()->text(), QStringLiteral("0"));
     QVERIFY(valueEdit()->validator() == nullptr);
     QCOMPARE(valueEdit()->minimumWidth(), 70);

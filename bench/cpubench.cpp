@@ -1,0 +1,88 @@
+// CPU: the real program, connected by Auto Connect to the simulated module at
+// its default settings, left monitoring; its CPU time per second of wall time.
+#include "benchsections.h"
+
+#include "benchsimulator.h"
+#include "processprobe.h"
+#include "samplestats.h"
+#include "utilityprocess.h"
+#include "wirelimit.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr double kGoalPercent = 2.0;
+constexpr unsigned kBaud = 115200;
+// The connection record's default. The page's spin box cannot show less than
+// 20, but it keeps the record's 10 until the operator edits it, and Auto
+// Connect polls with the record's value.
+constexpr int kPollMs = 10;
+
+void measure(benchFigure& f, benchSimulator& sim, const benchOptions& o)
+{
+    utilityProcess program;
+    if (!program.start(sim.linkPath(), kBaud, kPollMs)) {
+        f.error = QStringLiteral("program did not start");
+        return;
+    }
+    const qint64 pid = program.pid();
+
+    // Connected and polling: requests keep coming.
+    const bool polling = benchSupport::waitFor([&] { return sim.requests() > 20; }, 10000);
+    if (!polling) {
+        f.error = QStringLiteral("program did not start polling");
+    } else {
+        benchSupport::spin(1000);
+        std::vector<double> percents;
+        const long requests0 = sim.requests();
+        const qint64 process0 = processProbe::processCpuTimeNs(pid);
+        const qint64 wall0 = benchSupport::monotonicNs();
+        for (int s = 0; s < o.cpuSeconds; ++s) {
+            QStringList tasksBefore;
+            QStringList tasksAfter;
+            const qint64 cpuBefore = processProbe::threadCpuTimeNs(pid, &tasksBefore);
+            const qint64 before = benchSupport::monotonicNs();
+            benchSupport::spin(1000);
+            const qint64 cpuAfter = processProbe::threadCpuTimeNs(pid, &tasksAfter);
+            const qint64 after = benchSupport::monotonicNs();
+            // A thread that came or went in between would skew the difference.
+            if (cpuBefore >= 0 && cpuAfter >= 0 && tasksBefore == tasksAfter)
+                percents.push_back(100.0 * static_cast<double>(cpuAfter - cpuBefore) / static_cast<double>(after - before));
+        }
+        const double wallS = (benchSupport::monotonicNs() - wall0) / 1e9;
+        const qint64 process1 = processProbe::processCpuTimeNs(pid);
+        const long requests1 = sim.requests();
+        if (percents.empty()) {
+            f.error = QStringLiteral("no CPU reading");
+        } else {
+            f.value = sampleStats::median(percents);
+            f.note = QStringLiteral("whole run %1 % (process counters), %2 reads/s, seconds %3..%4 %")
+                         .arg(process0 >= 0 && process1 >= 0 ? 100.0 * (process1 - process0) / 1e9 / wallS : -1.0, 0, 'f', 2)
+                         .arg((requests1 - requests0) / wallS, 0, 'f', 1)
+                         .arg(*std::min_element(percents.begin(), percents.end()), 0, 'f', 2)
+                         .arg(sampleStats::maximum(percents), 0, 'f', 2);
+        }
+    }
+}
+
+} // namespace
+
+void runCpu(const benchOptions& o, figureTable& table)
+{
+    benchFigure f;
+    f.name = QStringLiteral("cpu_115200");
+    f.title = QStringLiteral("CPU while monitoring");
+    f.conditions = QStringLiteral("%1 baud, poll %2 ms (record default), status page, %3 s")
+                       .arg(kBaud).arg(kPollMs).arg(o.cpuSeconds);
+    f.unit = QStringLiteral("% of a core");
+    f.goal = kGoalPercent;
+    f.decimals = 2;
+    f.wireLimit = wireLimit::readText(20, kBaud);
+    benchSimulator sim;
+    if (!sim.start(kBaud))
+        f.error = QStringLiteral("simulator did not start");
+    else
+        measure(f, sim, o);
+    table.add(f);
+}

@@ -1,0 +1,102 @@
+// The "Config" page's refresh through its worker: one exchange at a time,
+// a failed read keeps what is shown, a write waits for the link. Runs against
+// the fake device library.
+#include "comadapter.h"
+#include "comsettings.h"
+#include "configwidget.h"
+#include "fakesdk.h"
+#include "registertablefixture.h"
+#include "testenv.h"
+#include "upsdatamodel.h"
+
+#include <QTableView>
+
+using namespace registerFixture;
+
+class tst_configWidgetRefresh : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void tickWhileExchangingStartsNothing();
+    void failedReadKeepsShownValues();
+    void writeWithLinkClosedStaysPending();
+
+private:
+    void connectFake();
+};
+
+void tst_configWidgetRefresh::init()
+{
+    if (g_comAdapter.isConnected())
+        g_comAdapter.slotCloseDevice();
+    fakesdk::reset();
+    QVERIFY(writeTable(tableOf({"40000|Slave address|RW|a", "40001|Baud rate code|RW|b", "40012|Battery capacity|R|c"})));
+}
+
+void tst_configWidgetRefresh::cleanup()
+{
+    if (g_comAdapter.isConnected())
+        g_comAdapter.slotCloseDevice();
+}
+
+void tst_configWidgetRefresh::connectFake()
+{
+    comSettings settings;
+    QCOMPARE(g_comAdapter.slotOpenDevice(&settings), 0);
+}
+
+void tst_configWidgetRefresh::tickWhileExchangingStartsNothing()
+{
+    configWidget page;
+    connectFake();
+    page.slotOnUpdate();
+    // The outcome comes back through the event loop: until then the page is
+    // still exchanging, and a further tick must not queue a second exchange.
+    QVERIFY(page.isExchanging());
+    page.slotOnUpdate();
+    page.slotOnUpdate();
+    QTRY_VERIFY(!page.isExchanging());
+    QCOMPARE(fakesdk::countCalls("read"), 1);
+}
+
+void tst_configWidgetRefresh::failedReadKeepsShownValues()
+{
+    configWidget page;
+    connectFake();
+    auto* model = page.findChild<QTableView*>()->model();
+    fakesdk::setRegister(40000, 7);
+    page.slotOnSetEnabled(true);
+    QTRY_COMPARE(valueText(*model, 0), QStringLiteral("7"));
+
+    fakesdk::setReadResult(-8);
+    fakesdk::setRegister(40000, 70);
+    const int reads = fakesdk::countCalls("read");
+    QTRY_VERIFY(fakesdk::countCalls("read") >= reads + 2);
+    page.slotOnSetEnabled(false);
+    QTRY_VERIFY(!page.isExchanging());
+    QCOMPARE(valueText(*model, 0), QStringLiteral("7"));
+}
+
+void tst_configWidgetRefresh::writeWithLinkClosedStaysPending()
+{
+    configWidget page;
+    auto* model = qobject_cast<upsDataModel*>(page.findChild<QTableView*>()->model());
+    model->slotOnModifyRegister(40000, 9, true);
+    page.slotOnUpdate();
+    QVERIFY(!page.isExchanging());
+    QVERIFY(model->hasPendingWrite());
+
+    connectFake();
+    page.slotOnUpdate();
+    QTRY_VERIFY(!page.isExchanging());
+    QCOMPARE(fakesdk::countCalls("write"), 1);
+    QCOMPARE(fakesdk::reg(40000), quint16(9));
+    QVERIFY(!model->hasPendingWrite());
+}
+
+QR_TEST_MAIN(tst_configWidgetRefresh)
+#include "tst_configwidgetrefresh.moc"
