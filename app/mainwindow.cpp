@@ -118,7 +118,15 @@ mainWindow::mainWindow(QWidget* parent)
     connect(qApp, SIGNAL(aboutToQuit()), this, SLOT(slotOnAboutToQuit()));
 }
 
-mainWindow::~mainWindow() = default;
+mainWindow::~mainWindow()
+{
+    // A page whose tab was never shown has no parent to take it along; one
+    // that was shown stays a child of the tab widget after its tab goes.
+    for (QWidget* page : {static_cast<QWidget*>(m_configWidget), static_cast<QWidget*>(m_firmwareUpdateWidget)}) {
+        if (!page->parent())
+            delete page;
+    }
+}
 
 QString mainWindow::styleSheetPath()
 {
@@ -389,8 +397,7 @@ void mainWindow::slotOnUpdate()
     m_connectAction->setEnabled(!connected);
     m_disconnectAction->setEnabled(connected);
     if (connected) {
-        m_connectStateLabel->setText(tr("Connected"));
-        m_connectStateLabel->setStyleSheet(QStringLiteral("background-color:") + QStringLiteral("green"));
+        showConnectionState(tr("Connected"), QStringLiteral("background-color:") + QStringLiteral("green"));
         // Hidden without a tray icon the window could be neither restored nor quit.
         if (m_autoHide && m_autoHidden == 0 && hidesToTray()) {
             hide();
@@ -399,10 +406,18 @@ void mainWindow::slotOnUpdate()
     } else {
         removePageTab(tr("Config"), m_configAction);
         removePageTab(tr("Firmware Update"), m_firmwareUpdateAction);
-        m_connectStateLabel->setText(tr("Disconnected"));
-        m_connectStateLabel->setStyleSheet(QStringLiteral("background-color:") + QStringLiteral(" "));
+        showConnectionState(tr("Disconnected"), QStringLiteral("background-color:") + QStringLiteral(" "));
     }
     m_dateTimeLabel->setText(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+}
+
+void mainWindow::showConnectionState(const QString& text, const QString& styleSheet)
+{
+    // Ten ticks a second: setting an unchanged style sheet would re-polish
+    // and re-lay out the status bar every time, for nothing.
+    m_connectStateLabel->setText(text);
+    if (m_connectStateLabel->styleSheet() != styleSheet)
+        m_connectStateLabel->setStyleSheet(styleSheet);
 }
 
 void mainWindow::slotOnHelpClicked()

@@ -73,6 +73,7 @@ private:
     // Close and minimise go to the tray only where the tray icon can bring
     // the window back; elsewhere they act as usual.
     bool hidesToTray() const;
+    void showConnectionState(const QString& text, const QString& styleSheet);
     void removePageTab(const QString& title, QAction* action);
 
     QMenu* m_controlMenu = nullptr;

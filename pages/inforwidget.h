@@ -11,9 +11,10 @@ class inforWidget : public baseWidget
 {
     Q_OBJECT
 public:
-    // Lines kept in the view; older ones are dropped so a long run with
-    // frequent read errors cannot grow the log without bound.
-    static constexpr int maxLogLines = 20000;
+    // Lines kept in the view; older ones are dropped so a long run cannot grow
+    // the log without bound. Each line costs the view about 0.7 kB, so this
+    // holds the log near 7 MB at its fullest.
+    static constexpr int maxLogLines = 10000;
 
     explicit inforWidget(QWidget* parent = nullptr);
 
