@@ -112,6 +112,11 @@ void comSettingsWidget::createControls()
     m_comboBoxComPort = named(new QComboBox, "m_comboBoxComPort");
     m_comboBoxComPort->clear();
     m_comboBoxComPort->addItems(availableComPorts());
+    // A port may be a long path (/dev/serial/by-id/...): the box keeps the
+    // dock's width and shows the whole name in its tool tip instead.
+    m_comboBoxComPort->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_comboBoxComPort->setMinimumContentsLength(10);
+    connect(m_comboBoxComPort, &QComboBox::currentTextChanged, m_comboBoxComPort, &QWidget::setToolTip);
 
     m_spinBoxDeviceId = named(new QSpinBox, "m_spinBoxDeviceId");
     m_spinBoxDeviceId->setRange(0, 99);
@@ -268,6 +273,12 @@ void comSettingsWidget::slotOnSaveConfig()
 
 void comSettingsWidget::slotOnConnect()
 {
+    // Connect stays enabled until the next refresh tick, so a second press can
+    // arrive on an open link. The library refuses a second open, and the
+    // adapter would take that refusal for a lost link while the port stays
+    // open: neither Connect nor Disconnect could then reach it again.
+    if (g_comAdapter.isConnected())
+        return;
     if (g_comAdapter.slotOpenDevice(m_settings.get()) != 0)
         return;
     emit signalPollCycleChanged(m_settings->pollDelay);
