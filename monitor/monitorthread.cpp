@@ -76,7 +76,11 @@ void monitorThread::run()
         statusBlock block{};
         const int result = g_comAdapter.slotReadStatus(kStatusStart, kStatusCount, block.data());
         if (result != 0) {
-            g_consolePrint.showMsg(QStringLiteral("Read error: ") + QString::number(result));
+            // A disconnect between the flag test and the read is no failure.
+            if (result == QR7215_E_NOT_OPEN && !g_comAdapter.isConnected())
+                continue;
+            // Throttled: a module that stops answering fails every pass.
+            g_consolePrint.showError(QStringLiteral("Read error: ") + QString::number(result));
             continue;
         }
         {

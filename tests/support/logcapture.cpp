@@ -2,6 +2,9 @@
 
 LogCapture::LogCapture()
 {
+    // Each capture starts with a fresh throttle, so a failure line an earlier
+    // test already logged counts as a first occurrence again.
+    g_consolePrint.throttle().reset();
     // Direct delivery from the GUI thread, queued from the poll thread: the
     // same road the log page's lines take.
     connect(&g_consolePrint, &consolePrint::signalShowMsg, this, [this](const QString& m) { lines << m; });
