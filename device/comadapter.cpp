@@ -3,6 +3,8 @@
 #include "comsettings.h"
 #include "consoleprint.h"
 
+#include <QCoreApplication>
+
 comAdapter g_comAdapter;
 
 namespace {
@@ -36,6 +38,14 @@ void comAdapter::initDescriptor()
     m_descriptor.reserved2 = 0;
 }
 
+void comAdapter::closeFirstOnQuit(QCoreApplication* app)
+{
+    connect(app, &QCoreApplication::aboutToQuit, this, [this] {
+        if (isConnected())
+            slotCloseDevice();
+    });
+}
+
 int comAdapter::slotOpenDevice(comSettings* settings)
 {
     int result;
@@ -65,14 +75,16 @@ int comAdapter::slotOpenDevice(comSettings* settings)
     }
 
     if (result != 0) {
-        g_consolePrint.showMsg(QStringLiteral("Open device error:") + QString::number(result));
+        // Failure lines go through the throttle: an Auto Connect or a
+        // repeated click on a port that stays busy is one line and a count.
+        g_consolePrint.showError(QStringLiteral("Open device error:") + QString::number(result));
         QString why = QString::fromUtf8(UPS_ErrorText(result));
         if (!portName.isEmpty())
             why = QStringLiteral("Port ") + portName + QStringLiteral(": ") + why;
         if (result == QR7215_E_PERMISSION)
             why += QStringLiteral(". Your user must be a member of the group that owns the port "
                                   "(usually dialout: sudo usermod -aG dialout $USER, then log in again).");
-        g_consolePrint.showMsg(why);
+        g_consolePrint.showError(why);
         showVersions(kNoVersion, kNoVersion, kNoVersion);
         return result;
     }
@@ -88,18 +100,19 @@ int comAdapter::slotOpenDevice(comSettings* settings)
 
 int comAdapter::slotCloseDevice()
 {
-    int result;
-    uint port;
-    uint slave;
-    {
-        std::lock_guard<std::mutex> lock(m_ioMutex);
-        result = UPS_DeviceClose(&m_descriptor);
-        if (result != 0)
-            return result;
-        m_connected.store(false, std::memory_order_release);
-        port = m_descriptor.comPort;
-        slave = m_descriptor.slaveAddress;
+    // Not under m_ioMutex: a read in flight holds it for up to (retries + 1)
+    // time-outs, and the library cuts that read short when asked to close.
+    // Open and close both come from the GUI thread, so the descriptor's line
+    // fields do not change meanwhile. The flag goes first, so that the cut
+    // read knows it was not a failure worth a line.
+    const bool wasConnected = m_connected.exchange(false, std::memory_order_acq_rel);
+    const int result = UPS_DeviceClose(&m_descriptor);
+    if (result != 0) {
+        m_connected.store(wasConnected, std::memory_order_release);
+        return result;
     }
+    const uint port = m_descriptor.comPort;
+    const uint slave = m_descriptor.slaveAddress;
     g_consolePrint.showMsg(QStringLiteral("Close port %1 slave address %2 is success").arg(port).arg(slave));
     showVersions(kNoVersion, kNoVersion, kNoVersion);
     return 0;
@@ -109,7 +122,7 @@ int comAdapter::slotReadStatus(ushort usRegStartAddr, uchar ubNRegs, ushort* aru
 {
     int result = -1;
     if (usRegStartAddr < QR7215_FIRST_REGISTER) {
-        g_consolePrint.showMsg(invalidStartLine(usRegStartAddr));
+        g_consolePrint.showError(invalidStartLine(usRegStartAddr));
     } else {
         {
             std::lock_guard<std::mutex> lock(m_ioMutex);
@@ -117,10 +130,14 @@ int comAdapter::slotReadStatus(ushort usRegStartAddr, uchar ubNRegs, ushort* aru
         }
         if (result == 0)
             return 0;
+        // A Disconnect (or the quit) closed the link under this read, or
+        // between the caller's isConnected() and the read: no failure.
+        if (result == QR7215_E_NOT_OPEN && !isConnected())
+            return result;
     }
-    g_consolePrint.showMsg(QStringLiteral("ERR:") + QString::number(result)
-                           + QStringLiteral(":When reading register start from ")
-                           + QString::number(usRegStartAddr));
+    g_consolePrint.showError(QStringLiteral("ERR:") + QString::number(result)
+                             + QStringLiteral(":When reading register start from ")
+                             + QString::number(usRegStartAddr));
     return result;
 }
 
@@ -128,7 +145,7 @@ int comAdapter::slotWriteRegister(uint regAddr, ushort value)
 {
     int result = -1;
     if (regAddr < QR7215_FIRST_REGISTER) {
-        g_consolePrint.showMsg(invalidStartLine(regAddr));
+        g_consolePrint.showError(invalidStartLine(regAddr));
     } else {
         {
             std::lock_guard<std::mutex> lock(m_ioMutex);
@@ -140,8 +157,8 @@ int comAdapter::slotWriteRegister(uint regAddr, ushort value)
             return 0;
         }
     }
-    g_consolePrint.showMsg(QStringLiteral("ERR:") + QString::number(result)
-                           + QStringLiteral(":When Setting register ") + QString::number(regAddr)
-                           + QStringLiteral(" to value ") + QString::number(value));
+    g_consolePrint.showError(QStringLiteral("ERR:") + QString::number(result)
+                             + QStringLiteral(":When Setting register ") + QString::number(regAddr)
+                             + QStringLiteral(" to value ") + QString::number(value));
     return result;
 }

@@ -8,6 +8,8 @@
 #include <QObject>
 #include <QString>
 
+class QCoreApplication;
+
 #include <atomic>
 #include <mutex>
 
@@ -21,6 +23,11 @@ public:
 
     bool isConnected() const { return m_connected.load(std::memory_order_acquire); }
     void initDescriptor();
+    // Closes the device when app is about to quit. Called before anything
+    // else connects to aboutToQuit, so the close runs first and cuts a read
+    // in flight short: joining the poll thread and the register worker then
+    // does not wait out a hung module's time-outs.
+    void closeFirstOnQuit(QCoreApplication* app);
 
 signals:
     void signalShowMessage(QString msg);
@@ -32,7 +39,8 @@ public slots:
     int slotWriteRegister(uint regAddr, ushort value);
 
 private:
-    // The poll thread and the GUI thread both call in; one library call at a time.
+    // The poll thread and the GUI thread both call in; one read, write or
+    // open at a time. A close does not take it (it cuts a read short).
     std::mutex m_ioMutex;
     std::atomic<bool> m_connected{false};
     deviceDescriptor m_descriptor{};

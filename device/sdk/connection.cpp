@@ -9,9 +9,16 @@
 //
 // The input is flushed before every attempt and after every failure: Modbus
 // RTU has no transaction number, so an answer that arrives after its request
-// timed out would otherwise be taken as the answer to the next request.
+// timed out would otherwise be taken as the answer to the next request. A
+// flush only removes what has already arrived, so after a time-out the next
+// request also waits until the line has been quiet for one time-out.
+//
+// The wait for an answer's first byte is the port's waitForInput(), which a
+// close from another thread ends at once; libmodbus is called only when
+// bytes are there, with what is left of the time-out as its own.
 #include "connection.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include <modbus/modbus.h>
@@ -214,29 +221,31 @@ int connection::transact(const uint8_t* raw, int rawLength, uint8_t* answer, int
 {
     int last = QR7215_E_TIMEOUT;
     for (uint32_t attempt = 0; attempt <= m_line.retries; ++attempt) {
+        if (m_closing.load(std::memory_order_acquire))
+            return QR7215_E_NOT_OPEN;
         // A dead line fails at once instead of waiting out every retry.
         if (m_linkLost || m_port.hungUp()) {
             m_linkLost = true;
             return QR7215_E_LINK_LOST;
         }
-        modbus_flush(m_ctx);
-        errno = 0;
-        int rc = modbus_send_raw_request(m_ctx, raw, rawLength);
-        if (rc != -1)
-            rc = modbus_receive_confirmation(m_ctx, answer);
-        int code;
-        if (rc > 0)
-            code = checkAnswer(raw, answer, rc);
-        else if (rc == 0)
-            code = QR7215_E_BAD_ANSWER;  // libmodbus drops another slave's answer unchecked
-        else
-            code = resultForModbusErrno(errno);
-
-        if (code == QR7215_OK) {
-            answerLength = rc;
-            return QR7215_OK;
+        // Only before a new request: a retry sends the very same bytes, so a
+        // late answer to an earlier attempt is an answer to this request too.
+        if (attempt == 0 && m_lineUnsettled) {
+            const int rc = settleLine();
+            if (rc != QR7215_OK)
+                return rc;
         }
-        modbus_flush(m_ctx);
+        const int code = this->attempt(raw, rawLength, answer, answerLength);
+        if (code != QR7215_OK)
+            modbus_flush(m_ctx);
+        // After a time-out in this request an answer may still come, even
+        // when a retry succeeded; the queue is empty from here on.
+        if (code == QR7215_E_TIMEOUT)
+            m_lineUnsettled = true;
+        if (m_lineUnsettled)
+            m_quietSince = clock::now();
+        if (code == QR7215_OK)
+            return QR7215_OK;
         if (code == QR7215_E_LINK_LOST) {
             m_linkLost = true;
             return code;
@@ -248,8 +257,76 @@ int connection::transact(const uint8_t* raw, int rawLength, uint8_t* answer, int
     return last;
 }
 
+int connection::attempt(const uint8_t* raw, int rawLength, uint8_t* answer, int& answerLength)
+{
+    modbus_flush(m_ctx);
+    errno = 0;
+    if (modbus_send_raw_request(m_ctx, raw, rawLength) == -1)
+        return resultForModbusErrno(errno);
+    if (serialPort::watchesInput()) {
+        const clock::time_point sent = clock::now();
+        switch (m_port.waitForInput(m_line.timeoutMs)) {
+        case serialPort::waitResult::woken:
+            return QR7215_E_NOT_OPEN;
+        case serialPort::waitResult::quiet:
+            return QR7215_E_TIMEOUT;
+        case serialPort::waitResult::input:
+            break;
+        }
+        // The first byte is there; libmodbus's own wait for it must not
+        // start the time-out again. At least 1 ms: 0 is refused.
+        const auto spent = std::chrono::duration_cast<std::chrono::microseconds>(clock::now() - sent);
+        const long long left = std::max<long long>(1000, m_line.timeoutMs * 1000LL - spent.count());
+        modbus_set_response_timeout(m_ctx, static_cast<uint32_t>(left / 1000000),
+                                    static_cast<uint32_t>(left % 1000000));
+    }
+    errno = 0;
+    const int rc = modbus_receive_confirmation(m_ctx, answer);
+    if (rc > 0) {
+        answerLength = rc;
+        return checkAnswer(raw, answer, rc);
+    }
+    if (rc == 0)
+        return QR7215_E_BAD_ANSWER;  // libmodbus drops another slave's answer unchecked
+    return resultForModbusErrno(errno);
+}
+
+int connection::settleLine()
+{
+    const auto timeout = std::chrono::milliseconds(m_line.timeoutMs);
+    // A line that never falls quiet (noise, another master) must not hold
+    // the request up for ever: the attempt goes ahead after this.
+    const clock::time_point giveUp = clock::now() + 3 * timeout;
+    for (;;) {
+        const clock::time_point now = clock::now();
+        // Anything that arrived since m_quietSince is still in the queue,
+        // so time already spent between requests counts as quiet.
+        if (now - m_quietSince >= timeout || now >= giveUp)
+            break;
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
+            std::min(m_quietSince + timeout, giveUp) - now);
+        const serialPort::waitResult r = m_port.waitForInput(static_cast<uint32_t>(wait.count()));
+        if (r == serialPort::waitResult::woken)
+            return QR7215_E_NOT_OPEN;
+        if (r == serialPort::waitResult::input) {
+            if (m_port.hungUp()) {
+                m_linkLost = true;
+                return QR7215_E_LINK_LOST;
+            }
+            modbus_flush(m_ctx);
+            m_quietSince = clock::now();
+        }
+    }
+    m_lineUnsettled = false;
+    return QR7215_OK;
+}
+
 void connection::close()
 {
+    // Before the mutex: a request in progress holds it, and only leaves
+    // early once it sees the mark or is woken.
+    m_closing.store(true, std::memory_order_release);
+    m_port.wake();
     std::lock_guard<std::mutex> lock(m_mutex);
     closeLocked();
 }

@@ -1,8 +1,11 @@
 // One open link to a module: the port, its libmodbus context, and the
 // request/answer exchange with retries. Every public call takes the
-// connection's own mutex, so two threads using one descriptor take turns.
+// connection's own mutex, so two threads using one descriptor take turns;
+// close() first cuts a request in progress short, then takes it.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -48,15 +51,25 @@ public:
     int open(deviceInfo& info);
     int readRegisters(uint16_t start, uint8_t count, uint16_t* values);
     int writeRegisters(uint32_t start, uint8_t count, const uint16_t* values);
-    // Waits for a request in progress, then closes. Later calls give NOT_OPEN.
+    // Ends a request in progress (it returns QR7215_E_NOT_OPEN within
+    // milliseconds), waits for it to leave, then closes. Later calls give
+    // NOT_OPEN. Safe from any thread while another one is in a request.
     void close();
 
 private:
+    using clock = std::chrono::steady_clock;
+
     int readLocked(uint16_t start, uint8_t count, uint16_t* values);
     // Sends raw (slave address first, no CRC) and receives its answer into
     // answer, with the retries. Returns QR7215_OK and the answer's length,
     // or the code of the last failure.
     int transact(const uint8_t* raw, int rawLength, uint8_t* answer, int& answerLength);
+    // One request and its answer; returns a result code.
+    int attempt(const uint8_t* raw, int rawLength, uint8_t* answer, int& answerLength);
+    // After a time-out: discards input until the line has been quiet for
+    // one response time-out (bounded), so that a late answer is not taken
+    // for the next one. Returns QR7215_OK, NOT_OPEN (closing) or LINK_LOST.
+    int settleLine();
     void closeLocked();
 
     std::mutex m_mutex;
@@ -64,6 +77,13 @@ private:
     serialPort m_port;
     _modbus* m_ctx = nullptr;
     bool m_linkLost = false;
+    // Set by a time-out: an answer may still be on its way.
+    bool m_lineUnsettled = false;
+    // Since when no input has been seen (the input queue was last emptied,
+    // by a flush or by reading an answer) while the line is unsettled.
+    clock::time_point m_quietSince;
+    // Set by close() before it waits for the mutex; read without it.
+    std::atomic<bool> m_closing{false};
 };
 
 } // namespace qr7215sdk

@@ -1,7 +1,8 @@
 // The operating system's side of a serial port, kept apart from the Modbus
 // logic: port naming, taking the port for ourselves alone, recognising a
-// line that hung up, and what an open error means. serialport_posix.cpp and
-// serialport_win.cpp implement it; the build picks one.
+// line that hung up, waiting for input that another thread can cut short,
+// and what an open error means. serialport_posix.cpp and serialport_win.cpp
+// implement it; the build picks one.
 #pragma once
 
 #include <cstdint>
@@ -40,9 +41,29 @@ public:
     void detach();
     void release();
 
+    enum class waitResult {
+        input,  // bytes (or a hang-up) are there to read
+        quiet,  // nothing arrived within the time
+        woken   // wake() was called
+    };
+    // Whether waitForInput() sees the port's input. Where it cannot, it only
+    // waits out the time (or until wake()), and libmodbus does the watching.
+    static bool watchesInput();
+    // Waits up to timeoutMs for input on the attached port, or for wake().
+    // Once woken, every later wait returns woken at once.
+    waitResult waitForInput(uint32_t timeoutMs);
+    // Ends a waitForInput() in progress in another thread, and every later
+    // one. Safe from any thread once the port has been claimed.
+    void wake();
+
 private:
     int m_lockFd = -1;  // holds the claim (POSIX)
     int m_fd = -1;      // libmodbus's descriptor once attached (POSIX)
+#ifdef _WIN32
+    void* m_wakeEvent = nullptr;  // a manual-reset event that wake() sets for good
+#else
+    int m_wakeFd = -1;  // an eventfd that wake() makes readable for good
+#endif
 };
 
 } // namespace qr7215sdk

@@ -10,12 +10,18 @@
 // the lock get EBUSY from open(); it is cleared again before the port is
 // closed, because a pseudo-terminal (or any tty another process keeps open)
 // would otherwise stay exclusive after we are gone.
+//
+// Waiting for input: one poll() on the port and on an eventfd of this port,
+// so that a close from another thread (which writes to the eventfd) ends the
+// wait at once instead of after the response time-out.
 #include "serialport.h"
 
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -81,6 +87,8 @@ serialPort::~serialPort()
 {
     detach();
     release();
+    if (m_wakeFd >= 0)
+        ::close(m_wakeFd);
 }
 
 std::string serialPort::deviceName(const std::string& boundName, unsigned portNumber)
@@ -121,6 +129,13 @@ bool serialPort::baudSupported(uint32_t baud)
 int serialPort::claim(const std::string& device)
 {
     release();
+    // Made here, before the connection can be seen by another thread, and
+    // kept until the port object goes: wake() may come at any moment after.
+    if (m_wakeFd < 0) {
+        m_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (m_wakeFd < 0)
+            return QR7215_E_IO;
+    }
     // Non-blocking: a modem line without carrier must not hold the open up.
     const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
@@ -165,6 +180,47 @@ void serialPort::detach()
     if (m_fd >= 0)
         ioctl(m_fd, TIOCNXCL);
     m_fd = -1;
+}
+
+bool serialPort::watchesInput()
+{
+    return true;
+}
+
+serialPort::waitResult serialPort::waitForInput(uint32_t timeoutMs)
+{
+    using clock = std::chrono::steady_clock;
+    const clock::time_point deadline = clock::now() + std::chrono::milliseconds(timeoutMs);
+    pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {m_fd, POLLIN, 0}};
+    const nfds_t count = m_fd >= 0 ? 2 : 1;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
+        // Rounded up, so the wait is never shorter than asked for.
+        const int leftMs = left.count() <= 0 ? 0 : static_cast<int>(left.count()) + 1;
+        const int rc = ::poll(fds, count, leftMs);
+        if (rc < 0) {
+            if (errno == EINTR)
+                continue;
+            // Let the read that follows meet the port's error and report it.
+            return waitResult::input;
+        }
+        if (fds[0].revents != 0)
+            return waitResult::woken;
+        if (count == 2 && fds[1].revents != 0)
+            return waitResult::input;
+        if (clock::now() >= deadline)
+            return waitResult::quiet;
+    }
+}
+
+void serialPort::wake()
+{
+    if (m_wakeFd < 0)
+        return;
+    const uint64_t one = 1;
+    // Cannot fail short of the counter's overflow, and one wake is enough.
+    const ssize_t written = ::write(m_wakeFd, &one, sizeof one);
+    (void)written;
 }
 
 void serialPort::release()

@@ -2,6 +2,8 @@
 // already gives a process the port alone (a second open fails with
 // ERROR_ACCESS_DENIED), so there is nothing to claim; a vanished USB adapter
 // shows as failing reads and writes, which the request layer reports.
+// libmodbus keeps the port's handle to itself, so input cannot be watched
+// here: waitForInput() only waits (until the time is up or wake() comes).
 #include "serialport.h"
 
 #include <windows.h>
@@ -10,7 +12,11 @@
 
 namespace qr7215sdk {
 
-serialPort::~serialPort() = default;
+serialPort::~serialPort()
+{
+    if (m_wakeEvent)
+        CloseHandle(m_wakeEvent);
+}
 
 std::string serialPort::deviceName(const std::string& boundName, unsigned portNumber)
 {
@@ -31,6 +37,13 @@ bool serialPort::baudSupported(uint32_t baud)
 
 int serialPort::claim(const std::string&)
 {
+    // Made before the connection can be seen by another thread, and kept
+    // until the port object goes: wake() may come at any moment after.
+    if (!m_wakeEvent) {
+        m_wakeEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        if (!m_wakeEvent)
+            return QR7215_E_IO;
+    }
     return QR7215_OK;
 }
 
@@ -63,6 +76,27 @@ void serialPort::detach()
 
 void serialPort::release()
 {
+}
+
+bool serialPort::watchesInput()
+{
+    return false;
+}
+
+serialPort::waitResult serialPort::waitForInput(uint32_t timeoutMs)
+{
+    if (!m_wakeEvent) {
+        Sleep(timeoutMs);
+        return waitResult::quiet;
+    }
+    return WaitForSingleObject(m_wakeEvent, timeoutMs) == WAIT_OBJECT_0 ? waitResult::woken
+                                                                         : waitResult::quiet;
+}
+
+void serialPort::wake()
+{
+    if (m_wakeEvent)
+        SetEvent(m_wakeEvent);
 }
 
 } // namespace qr7215sdk

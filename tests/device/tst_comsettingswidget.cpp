@@ -32,6 +32,7 @@ private slots:
     void controlsLockWhileConnected();
     void lockFollowsTheAdapterNotThePage();
     void failedConnectAnnouncesNothing();
+    void connectOnAnOpenLinkKeepsIt();
     void autoConnectTriesOnce_data();
     void autoConnectTriesOnce();
 
@@ -163,6 +164,28 @@ void tst_comSettingsWidget::failedConnectAnnouncesNothing()
     QCOMPARE(announced, 0);
     QCOMPARE(m_log->count(QStringLiteral("Open device error:-4")), 1);
     QVERIFY(lineSettingsEnabled(page, true));
+}
+
+void tst_comSettingsWidget::connectOnAnOpenLinkKeepsIt()
+{
+    comSettingsWidget page;
+    int announced = 0;
+    connect(&page, &comSettingsWidget::signalConnect, this, [&](comSettings&) { ++announced; });
+    QPushButton* connectButton = control<QPushButton>(page, "m_pushButtonConnect");
+    connectButton->click();
+    QVERIFY(g_comAdapter.isConnected());
+
+    // Pressed again before the refresh tick disables it; the real library
+    // refuses a second open of the same link.
+    fakesdk::setOpenResult(QR7215_E_ALREADY_OPEN);
+    QVERIFY(connectButton->isEnabled());
+    connectButton->click();
+
+    QCOMPARE(fakesdk::countCalls("open"), 1);
+    QVERIFY(g_comAdapter.isConnected());
+    QCOMPARE(announced, 1);
+    QCOMPARE(m_log->countStartingWith(QStringLiteral("Open device error:")), 0);
+    QTRY_VERIFY(control<QPushButton>(page, "m_pushButtonDisconnect")->isEnabled());
 }
 
 void tst_comSettingsWidget::autoConnectTriesOnce_data()

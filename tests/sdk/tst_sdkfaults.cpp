@@ -1,10 +1,11 @@
 // The device library when the module misbehaves: no answer, damaged answers,
-// Modbus exceptions, late answers, a slow line, and the module vanishing in
-// the middle of a session.
+// Modbus exceptions, late answers, a slow line, the module vanishing in the
+// middle of a session, and a close from another thread cutting a request short.
 #include <QtTest>
 
 #include <QElapsedTimer>
 
+#include <atomic>
 #include <thread>
 
 #include "sdkfixture.h"
@@ -34,6 +35,8 @@ private slots:
     void slowLineHoldsAnswersBack();
     void moduleGoneBetweenRequests();
     void moduleGoneDuringARequest();
+    void closeCutsARequestInFlight_data();
+    void closeCutsARequestInFlight();
 
 private:
     int requests() { return m_sim.command(QStringLiteral("requests")).toInt(); }
@@ -264,6 +267,58 @@ void tst_sdkFaults::moduleGoneDuringARequest()
     reader.join();
     QCOMPARE(rc, int(QR7215_E_LINK_LOST));
     QVERIFY2(t.elapsed() < 2500, qPrintable(QString::number(t.elapsed())));
+}
+
+void tst_sdkFaults::closeCutsARequestInFlight_data()
+{
+    QTest::addColumn<int>("timeoutMs");
+    QTest::addColumn<int>("retries");
+    QTest::addColumn<int>("requestsBeforeClose");
+    QTest::addColumn<bool>("write");
+    // Waiting for the first answer: without the cut, 4 x 2 s and more.
+    QTest::newRow("read, first attempt") << 2000 << 3 << 1 << false;
+    QTest::newRow("write, first attempt") << 2000 << 3 << 1 << true;
+    // Later on, the close falls into an answer wait or into the quiet wait
+    // after a time-out, whichever the timing gives.
+    QTest::newRow("read, a later attempt") << 150 << 20 << 3 << false;
+}
+
+void tst_sdkFaults::closeCutsARequestInFlight()
+{
+    QFETCH(int, timeoutMs);
+    QFETCH(int, retries);
+    QFETCH(int, requestsBeforeClose);
+    QFETCH(bool, write);
+    deviceDescriptor d = lineDescriptor(uint32_t(timeoutMs), uint32_t(retries));
+    closeAtExit guard(d);
+    QCOMPARE(openOn(d, m_sim.linkPath()), int(QR7215_OK));
+    QCOMPARE(m_sim.command(QStringLiteral("fault timeout")), QStringLiteral("ok"));
+    const int before = requests();
+    std::atomic<int> rc{1};
+    std::thread worker([&] {
+        uint16_t v[20] = {};
+        rc = write ? UPS_WriteRegisters(&d, 40004, 1, v) : UPS_ReadRegisters(&d, 40016, 20, v);
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(requests() - before >= requestsBeforeClose, 10000);
+    QElapsedTimer t;
+    t.start();
+    const int closed = UPS_DeviceClose(&d);
+    worker.join();
+    const qint64 elapsed = t.elapsed();
+    QCOMPARE(closed, int(QR7215_OK));
+    QCOMPARE(rc.load(), int(QR7215_E_NOT_OPEN));
+    // Far below one time-out, let alone the (retries + 1) of the full request.
+    QVERIFY2(elapsed < 1000, qPrintable(QString::number(elapsed)));
+    QVERIFY(requests() - before < retries + 1);
+
+    // Closed for good: the port is free again, and the descriptor opens anew.
+    uint16_t v = 0;
+    QCOMPARE(UPS_ReadRegisters(&d, 40020, 1, &v), int(QR7215_E_NOT_OPEN));
+    QCOMPARE(m_sim.command(QStringLiteral("fault none")), QStringLiteral("ok"));
+    QCOMPARE(openOn(d, m_sim.linkPath()), int(QR7215_OK));
+    QVERIFY(m_sim.set(40020, 4321));
+    QCOMPARE(UPS_ReadRegisters(&d, 40020, 1, &v), int(QR7215_OK));
+    QCOMPARE(int(v), 4321);
 }
 
 QR_TEST_GUILESS_MAIN(tst_sdkFaults)
