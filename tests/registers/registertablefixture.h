@@ -76,6 +76,15 @@ inline QStringList displayRows(const QAbstractItemModel& model)
     return rows;
 }
 
+// Items "Addr|Name|RW|Description" for registers 40000 up, all read-write.
+inline QStringList numberedItems(int count)
+{
+    QStringList items;
+    for (int i = 0; i < count; ++i)
+        items << QStringLiteral("%1|reg%2|RW|").arg(40000 + i).arg(i);
+    return items;
+}
+
 inline QString valueText(const QAbstractItemModel& model, int row)
 {
     return model.data(model.index(row, 2), Qt::DisplayRole).toString();

@@ -4,6 +4,7 @@
 #include "comadapter.h"
 #include "comsettings.h"
 #include "dataobject.h"
+#include "fakecalls.h"
 #include "fakesdk.h"
 #include "logcapture.h"
 #include "registertablefixture.h"
@@ -11,33 +12,6 @@
 #include "upsdatamodel.h"
 
 using namespace registerFixture;
-
-namespace {
-
-int countCalls(const char* function)
-{
-    return fakesdk::countCalls(function);
-}
-
-std::vector<fakesdk::Call> callsOf(const char* function)
-{
-    std::vector<fakesdk::Call> out;
-    for (const fakesdk::Call& c : fakesdk::calls()) {
-        if (c.function == function)
-            out.push_back(c);
-    }
-    return out;
-}
-
-QStringList numberedItems(int count)
-{
-    QStringList items;
-    for (int i = 0; i < count; ++i)
-        items << QStringLiteral("%1|reg%2|RW|").arg(40000 + i).arg(i);
-    return items;
-}
-
-} // namespace
 
 class tst_upsDataModelRefresh : public QObject
 {

@@ -3,6 +3,7 @@
 // became of it on the way. Runs against the fake device library.
 #include "comadapter.h"
 #include "comsettings.h"
+#include "fakecalls.h"
 #include "fakesdk.h"
 #include "registertablefixture.h"
 #include "registertransaction.h"
@@ -10,33 +11,6 @@
 #include "upsdatamodel.h"
 
 using namespace registerFixture;
-
-namespace {
-
-int countCalls(const char* function)
-{
-    return fakesdk::countCalls(function);
-}
-
-std::vector<fakesdk::Call> callsOf(const char* function)
-{
-    std::vector<fakesdk::Call> out;
-    for (const fakesdk::Call& c : fakesdk::calls()) {
-        if (c.function == function)
-            out.push_back(c);
-    }
-    return out;
-}
-
-QStringList numberedItems(int count)
-{
-    QStringList items;
-    for (int i = 0; i < count; ++i)
-        items << QStringLiteral("%1|reg%2|RW|").arg(40000 + i).arg(i);
-    return items;
-}
-
-} // namespace
 
 class tst_upsDataModelTransaction : public QObject
 {
