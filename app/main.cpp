@@ -12,13 +12,14 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
 
+    // kill, logging out and Ctrl+C end the program as the tray's Quit does,
+    // so the poll thread, the script and the device are wound down first.
+    // Before the lock is taken: whoever sees the lock may send a signal at once.
+    platform::quitOnTerminationSignals();
+
     // A second start leaves quietly; the first instance is not disturbed.
     if (!platform::acquireSingleInstance("QR-7215_UTILITY"))
         return 0;
-
-    // kill, logging out and Ctrl+C end the program as the tray's Quit does,
-    // so the poll thread, the script and the device are wound down first.
-    platform::quitOnTerminationSignals();
 
     // The device is closed before anything else winds down (before the main
     // window's own handler, connected later), so that a read in flight on a
