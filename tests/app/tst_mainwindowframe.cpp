@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -72,6 +73,8 @@ private slots:
     void logLinesReachTheInformationDock();
     void styleSheet_data();
     void styleSheet();
+    void pagesEndWithTheWindow_data();
+    void pagesEndWithTheWindow();
 
 private:
     template <typename T>
@@ -340,6 +343,54 @@ void tst_mainWindowFrame::styleSheet()
     QCOMPARE(mainWindow::styleSheetPath(), styleSheetDir() + QStringLiteral("/MainPage.qss"));
     m_window = std::make_unique<mainWindow>();
     QCOMPARE(m_window->styleSheet(), expected);
+}
+
+void tst_mainWindowFrame::pagesEndWithTheWindow_data()
+{
+    QTest::addColumn<bool>("showTabs");
+    QTest::addColumn<bool>("waitForRemoval");
+
+    QTest::newRow("tabs never shown") << false << false;
+    QTest::newRow("tabs shown") << true << false;
+    // Without a connection the next refresh tick takes the tabs away again.
+    QTest::newRow("tabs shown and removed") << true << true;
+}
+
+// The configuration and firmware pages are made without a parent and only
+// get one when their tab is first shown; either way they end with the window.
+void tst_mainWindowFrame::pagesEndWithTheWindow()
+{
+    QFETCH(bool, showTabs);
+    QFETCH(bool, waitForRemoval);
+
+    QPointer<QWidget> configPage;
+    QPointer<QWidget> firmwarePage;
+    int pages = 0;
+    for (QWidget* widget : QApplication::allWidgets()) {
+        if (widget->inherits("configWidget")) {
+            configPage = widget;
+            ++pages;
+        } else if (widget->inherits("firmwareUpdateWidget")) {
+            firmwarePage = widget;
+            ++pages;
+        }
+    }
+    // One of each: no earlier window left its pages behind.
+    QCOMPARE(pages, 2);
+    QVERIFY(configPage && firmwarePage);
+
+    auto* tabs = qobject_cast<QTabWidget*>(m_window->centralWidget());
+    if (showTabs) {
+        child<QAction>("configAction")->trigger();
+        child<QAction>("firmwareUpdateAction")->trigger();
+        QCOMPARE(tabs->count(), 3);
+    }
+    if (waitForRemoval)
+        QTRY_COMPARE(tabs->count(), 1);
+
+    m_window.reset();
+    QVERIFY(configPage.isNull());
+    QVERIFY(firmwarePage.isNull());
 }
 
 QR_TEST_MAIN(tst_mainWindowFrame)
