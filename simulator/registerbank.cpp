@@ -15,8 +15,8 @@ constexpr uint16_t kFullRuntime = 95;             // minutes at 100 %
 
 registerBank::registerBank()
 {
-    for (const registerSpec& spec : registerMap())
-        at(spec.number) = spec.initial;
+    for (const registerSpec& entry : registerMap())
+        at(entry.number) = entry.initial;
     m_inputVoltage = at(kRegInputVoltage);
     m_inputCurrent = at(kRegInputCurrent);
 }
@@ -41,13 +41,13 @@ uint8_t registerBank::write(uint16_t address, const std::vector<uint16_t>& value
         return kIllegalDataValue;
     // Check everything first so that a refused write changes nothing.
     for (size_t i = 0; i < values.size(); ++i) {
-        const registerSpec* spec = findRegister(kFirstRegister + address + static_cast<int>(i));
-        if (!spec || spec->access == registerAccess::readOnly)
+        const registerSpec* entry = findRegister(kFirstRegister + address + static_cast<int>(i));
+        if (!entry || entry->access == registerAccess::readOnly)
             return kIllegalDataAddress;
     }
     for (size_t i = 0; i < values.size(); ++i) {
-        const registerSpec* spec = findRegister(kFirstRegister + address + static_cast<int>(i));
-        if (values[i] < spec->minimum || values[i] > spec->maximum)
+        const registerSpec* entry = findRegister(kFirstRegister + address + static_cast<int>(i));
+        if (values[i] < entry->minimum || values[i] > entry->maximum)
             return kIllegalDataValue;
     }
     for (size_t i = 0; i < values.size(); ++i) {

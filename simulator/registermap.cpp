@@ -60,9 +60,9 @@ const std::vector<registerSpec>& registerMap()
 
 const registerSpec* findRegister(int number)
 {
-    for (const registerSpec& spec : registerMap()) {
-        if (spec.number == number)
-            return &spec;
+    for (const registerSpec& entry : registerMap()) {
+        if (entry.number == number)
+            return &entry;
     }
     return nullptr;
 }
