@@ -34,23 +34,6 @@ fileKind inspect(const QString& path)
 
 } // namespace
 
-scriptProcess::scriptProcess(QObject* parent)
-    : QProcess(parent)
-{
-    // Nothing reads the script's output: sending it nowhere keeps a chatty
-    // script from filling memory, and a child that inherits the channels
-    // cannot hold a pipe of ours open. Standard input stays a pipe that is
-    // never written, as the script has always been started.
-    setStandardOutputFile(QProcess::nullDevice());
-    setStandardErrorFile(QProcess::nullDevice());
-}
-
-scriptProcess::~scriptProcess()
-{
-    if (state() != QProcess::NotRunning)
-        killAll();
-}
-
 QString scriptProcess::nativePath(const QString& storedPath)
 {
     return storedPath;

@@ -4,19 +4,6 @@
 
 namespace platform {
 
-scriptProcess::scriptProcess(QObject* parent)
-    : QProcess(parent)
-{
-    setStandardOutputFile(QProcess::nullDevice());
-    setStandardErrorFile(QProcess::nullDevice());
-}
-
-scriptProcess::~scriptProcess()
-{
-    if (state() != QProcess::NotRunning)
-        killAll();
-}
-
 QString scriptProcess::nativePath(const QString& storedPath)
 {
     QString path = storedPath;
