@@ -2,10 +2,12 @@
 
 #include "comadapter.h"
 #include "configdialog.h"
+#include "consoleprint.h"
 #include "dataobject.h"
 #include "registertransaction.h"
 #include "registerworker.h"
 #include "scriptfilefilter.h"
+#include "scriptprocess.h"
 #include "settingsstore.h"
 #include "upsdatamodel.h"
 
@@ -72,6 +74,8 @@ configWidget::configWidget(QWidget* parent)
     m_lineEditBatPath->setReadOnly(true);
     m_btnOpenBatFile = new QPushButton(tr("..."));
     m_btnOpenBatFile->setObjectName(QStringLiteral("m_btnOpenBatFile"));
+    m_btnClearBatFile = new QPushButton(tr("Clear"));
+    m_btnClearBatFile->setObjectName(QStringLiteral("m_btnClearBatFile"));
 
     auto* policyRow = new QHBoxLayout;
     policyRow->addWidget(lblPolicy);
@@ -81,6 +85,7 @@ configWidget::configWidget(QWidget* parent)
     scriptRow->addWidget(m_lblBatPath);
     scriptRow->addWidget(m_lineEditBatPath);
     scriptRow->addWidget(m_btnOpenBatFile);
+    scriptRow->addWidget(m_btnClearBatFile);
     auto* groupLayout = new QVBoxLayout;
     groupLayout->addLayout(policyRow);
     groupLayout->addLayout(scriptRow);
@@ -96,6 +101,7 @@ configWidget::configWidget(QWidget* parent)
     connect(m_configDialog, SIGNAL(signalDataChanged(qint32, qint16, bool)),
             m_dataModel, SLOT(slotOnModifyRegister(qint32, qint16, bool)));
     connect(m_btnOpenBatFile, SIGNAL(clicked()), this, SLOT(slotOnOpenBatFile()));
+    connect(m_btnClearBatFile, SIGNAL(clicked()), this, SLOT(slotOnClearBatFile()));
 
     loadSettings();
 
@@ -128,14 +134,20 @@ bool configWidget::isExchanging() const
 void configWidget::slotOnSetEnabled(bool enabled)
 {
     if (enabled) {
+        // Values left from a link that closed while the page was off go now,
+        // not at the first tick.
+        m_dataModel->followLink(g_comAdapter.isConnected());
+        showValues();
         m_timer->start();
         return;
     }
     m_timer->stop();
     m_refreshOwed = false;
-    // Whoever is switched on next (the status page's poll thread) must find
-    // the device free: an exchange still on the line is waited for.
-    m_worker->waitUntilIdle();
+    // A write the operator asked for goes out while the page is on, or not at
+    // all. An exchange already on the line is not waited for: the adapter
+    // keeps the line to one exchange at a time, and its outcome is taken in
+    // whenever it comes.
+    m_dataModel->discardPendingWrite();
 }
 
 void configWidget::slotOnConfigDialogShown(bool)
@@ -145,6 +157,8 @@ void configWidget::slotOnConfigDialogShown(bool)
 void configWidget::slotOnUpdate()
 {
     update();
+    const bool connected = g_comAdapter.isConnected();
+    m_dataModel->followLink(connected);
     // The exchange of this refresh goes to the worker; the table shows its
     // outcome when it comes back. A refresh that finds the last exchange
     // still running starts none: it is owed, and made as soon as that
@@ -153,7 +167,7 @@ void configWidget::slotOnUpdate()
     // exchanges never pile up behind a slow line or a silent module.
     if (m_worker->isBusy()) {
         m_refreshOwed = true;
-    } else if (g_comAdapter.isConnected()) {
+    } else if (connected) {
         m_worker->submit(m_dataModel->takeTransaction());
         return;
     }
@@ -189,9 +203,25 @@ void configWidget::slotOnRowDoubleClicked(QModelIndex index)
 
 void configWidget::slotOnOpenBatFile()
 {
-    // A cancelled dialog gives an empty path, which clears the stored one too.
-    m_batPath = chooseScriptFile();
+    // A cancelled dialog gives an empty path: the script stays as it was, so
+    // a slip of the hand never leaves the next power loss without it.
+    const QString chosen = chooseScriptFile();
+    if (chosen.isEmpty())
+        return;
+    m_batPath = chosen;
     m_lineEditBatPath->setText(m_batPath);
+    settingsStore::setBatPath(m_batPath);
+    // Told now, not at the power loss: a file the system would not run as
+    // it is goes through the shell, or cannot be run at all.
+    const QString how = platform::scriptProcess::describe(platform::scriptProcess::nativePath(m_batPath));
+    if (!how.isEmpty())
+        g_consolePrint.showMsg(how);
+}
+
+void configWidget::slotOnClearBatFile()
+{
+    m_batPath.clear();
+    m_lineEditBatPath->clear();
     settingsStore::setBatPath(m_batPath);
 }
 

@@ -41,6 +41,8 @@ public slots:
     void slotOnUpdate();
     void slotOnRowDoubleClicked(QModelIndex index);
     void slotOnOpenBatFile();
+    // Empties the script path, on the page and in the settings store.
+    void slotOnClearBatFile();
     void slotOnLoadFromRegisterTable();
     void slotOnSaveToRegisterTable();
     void slotOnPolicyChanged(int policy);
@@ -62,6 +64,7 @@ private:
     QLabel* m_lblBatPath = nullptr;
     QLineEdit* m_lineEditBatPath = nullptr;
     QPushButton* m_btnOpenBatFile = nullptr;
+    QPushButton* m_btnClearBatFile = nullptr;
     configDialog* m_configDialog = nullptr;
     QComboBox* m_comboPolicy = nullptr;
     quint32 m_policy = 0;

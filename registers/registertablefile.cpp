@@ -1,6 +1,7 @@
 #include "registertablefile.h"
 
 #include "dataobject.h"
+#include "registervalue.h"
 
 #include <QDomDocument>
 #include <QDomElement>
@@ -9,9 +10,23 @@
 namespace registerTableFile {
 namespace {
 
+// A bound the file gives for the register's value: a text that is no value
+// of a register gives none, and the bound stays open.
+bool readBound(const QDomElement& field, quint16 open, quint16* bound)
+{
+    const bool given = registerValue::parse(field.text().trimmed(), bound);
+    if (!given)
+        *bound = open;
+    return given;
+}
+
 DataObject* rowFromItem(const QDomElement& item)
 {
     auto* row = new DataObject;
+    bool hasMin = false;
+    bool hasMax = false;
+    quint16 minimum = 0;
+    quint16 maximum = static_cast<quint16>(registerValue::kMaximum);
     for (QDomElement field = item.firstChildElement(); !field.isNull();
          field = field.nextSiblingElement()) {
         const QString tag = field.tagName();
@@ -25,7 +40,18 @@ DataObject* rowFromItem(const QDomElement& item)
             row->rw = accessCode(field.text());
         } else if (tag == QLatin1String("Description")) {
             row->description = field.text();
+        } else if (tag == QLatin1String("Min")) {
+            hasMin = readBound(field, 0, &minimum);
+        } else if (tag == QLatin1String("Max")) {
+            hasMax = readBound(field, static_cast<quint16>(registerValue::kMaximum), &maximum);
         }
+    }
+    // A range that holds no value at all is a slip in the file; it must not
+    // shut the register off, so it counts as no range.
+    if ((hasMin || hasMax) && minimum <= maximum) {
+        row->hasRange = true;
+        row->minimum = minimum;
+        row->maximum = maximum;
     }
     return row;
 }

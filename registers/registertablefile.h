@@ -13,6 +13,9 @@ namespace registerTableFile {
 
 enum Result { Read = 0, CannotOpen = -1, NotWellFormed = -2 };
 
+// An "Item" may give the values its register takes in "Min" and "Max"
+// (decimal, 0 to 65535, either one alone); readers that know only "Addr",
+// "Name", "RW" and "Description" pass over them.
 // Appends one new row per "Item" to rows, which the caller then owns. On
 // failure rows is left as it was. The file is closed again before returning.
 int read(QFile& file, QList<DataObject*>* rows);

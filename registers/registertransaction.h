@@ -11,7 +11,7 @@
 class registerTransaction
 {
 public:
-    // Row i of the first kBlockCount rows of the table shows register kFirstRegister + i.
+    // The block of a read: kBlockCount registers from kFirstRegister.
     static constexpr quint16 kFirstRegister = 40000;
     static constexpr int kBlockCount = 35;
     static constexpr int kBufferSize = 50;
@@ -36,6 +36,8 @@ public:
     quint32 regAddr = 0;
     quint16 value = 0;
     quint64 request = 0;
+    // The model's count of lost links when the exchange was decided on.
+    quint64 link = 0;
     // Outcome.
     bool performed = false;
     int result = -1;

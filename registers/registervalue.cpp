@@ -20,4 +20,18 @@ bool parse(const QString& text, quint16* value)
     return true;
 }
 
+verdict check(const QString& text, quint16 minimum, quint16 maximum, quint16* value)
+{
+    if (text.isEmpty())
+        return Empty;
+    quint16 word = 0;
+    if (!parse(text, &word))
+        return NotANumber;
+    if (word < minimum || word > maximum)
+        return OutOfRange;
+    if (value)
+        *value = word;
+    return Accepted;
+}
+
 } // namespace registerValue

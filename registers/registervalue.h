@@ -12,4 +12,10 @@ constexpr quint32 kMaximum = 0xFFFF;
 // blanks, other bases or an empty text.
 bool parse(const QString& text, quint16* value);
 
+enum verdict { Accepted, Empty, NotANumber, OutOfRange };
+
+// What text is to a register that takes minimum to maximum: Accepted, and
+// the value, only for a number within that range.
+verdict check(const QString& text, quint16 minimum, quint16 maximum, quint16* value);
+
 } // namespace registerValue

@@ -1,14 +1,13 @@
 #include "upsdatamodel.h"
 
 #include "comadapter.h"
+#include "consoleprint.h"
 #include "dataobject.h"
 #include "registertablefile.h"
 
 #include <QColor>
 #include <QCoreApplication>
 #include <QDir>
-
-#include <algorithm>
 
 namespace {
 
@@ -41,10 +40,6 @@ int upsDataModel::loadRegisterTable()
     const int result = registerTableFile::read(m_configFile, &rows);
     if (result != registerTableFile::Read)
         return result;
-
-    // The block read covers the first rows only; the others never get a value.
-    for (int i = kBlockCount; i < rows.size(); ++i)
-        rows[i]->hasValue = false;
 
     beginResetModel();
     qDeleteAll(m_dataList);
@@ -149,6 +144,47 @@ void upsDataModel::setHorizontalHeaderList(const QStringList& list)
     m_horizontalHeaders = list;
 }
 
+int upsDataModel::blockIndex(quint32 addr)
+{
+    if (addr < kFirstRegister || addr >= quint32(kFirstRegister) + kBlockCount)
+        return -1;
+    return static_cast<int>(addr - kFirstRegister);
+}
+
+void upsDataModel::followLink(bool connected)
+{
+    if (connected) {
+        m_linkUp = true;
+        return;
+    }
+    if (m_linkUp) {
+        m_linkUp = false;
+        // Whatever is still on its way from that link is of no use any more.
+        ++m_link;
+    }
+    discardPendingWrite();
+    if (!m_haveValues)
+        return;
+    m_haveValues = false;
+    for (DataObject* row : qAsConst(m_dataList))
+        row->hasValue = false;
+}
+
+void upsDataModel::discardPendingWrite()
+{
+    if (!m_modify)
+        return;
+    m_modify = false;
+    logDiscarded(static_cast<quint32>(m_regAddr), m_regValue);
+}
+
+void upsDataModel::logDiscarded(quint32 regAddr, quint16 value)
+{
+    g_consolePrint.showMsg(QStringLiteral("Write of register %1 discarded: the link closed before it was sent. (value %2)")
+                               .arg(regAddr)
+                               .arg(value));
+}
+
 void upsDataModel::slotOnModifyRegister(qint32 regAddr, qint16 value, bool modify)
 {
     m_modify = modify;
@@ -159,35 +195,44 @@ void upsDataModel::slotOnModifyRegister(qint32 regAddr, qint16 value, bool modif
 
 registerTransaction upsDataModel::takeTransaction()
 {
-    if (!m_modify)
-        return registerTransaction::readBlock();
+    registerTransaction transaction = m_modify
+        ? registerTransaction::writeRegister(static_cast<quint32>(m_regAddr), m_regValue, m_request)
+        : registerTransaction::readBlock();
     // The write takes this refresh's exchange; the next refresh reads its effect.
     m_modify = false;
-    return registerTransaction::writeRegister(static_cast<quint32>(m_regAddr), m_regValue, m_request);
+    transaction.link = m_link;
+    return transaction;
 }
 
 void upsDataModel::applyTransaction(const registerTransaction& transaction)
 {
     if (transaction.isWrite()) {
-        // A write waits, however long, for a link to go out on.
-        if (!transaction.performed && transaction.request == m_request) {
-            m_modify = true;
-            m_regAddr = static_cast<int>(transaction.regAddr);
-            m_regValue = transaction.value;
-        }
+        // A write that found the link closed is dropped, never kept for the
+        // next link: that may lead to another module. One that went out has
+        // been reported by the adapter.
+        if (!transaction.performed)
+            logDiscarded(transaction.regAddr, transaction.value);
         return;
     }
-    // A failed read leaves the table as it was rather than showing a buffer no read filled.
-    if (!transaction.hasBlock())
+    // A failed read leaves the table as it was rather than showing a buffer
+    // no read filled, and a block from a link that has gone since is not shown.
+    if (!transaction.hasBlock() || transaction.link != m_link || !g_comAdapter.isConnected())
         return;
-    const int rows = std::min<int>(m_dataList.size(), kBlockCount);
-    for (int i = 0; i < rows; ++i)
-        m_dataList[i]->value = transaction.values[static_cast<size_t>(i)];
+    for (DataObject* row : qAsConst(m_dataList)) {
+        const int index = blockIndex(row->addr);
+        if (index < 0)
+            continue;
+        row->value = transaction.values[static_cast<size_t>(index)];
+        row->hasValue = true;
+        m_haveValues = true;
+    }
 }
 
 void upsDataModel::updateData()
 {
-    if (!g_comAdapter.isConnected())
+    const bool connected = g_comAdapter.isConnected();
+    followLink(connected);
+    if (!connected)
         return;
     registerTransaction transaction = takeTransaction();
     transaction.run();

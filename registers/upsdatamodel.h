@@ -17,7 +17,8 @@ class upsDataModel : public QAbstractTableModel
 {
     Q_OBJECT
 public:
-    // Row i of the first kBlockCount rows shows register kFirstRegister + i.
+    // The block read brings registers kFirstRegister to kFirstRegister +
+    // kBlockCount - 1; a row shows the one its own address names.
     static constexpr quint16 kFirstRegister = registerTransaction::kFirstRegister;
     static constexpr int kBlockCount = registerTransaction::kBlockCount;
     static constexpr int kBufferSize = registerTransaction::kBufferSize;
@@ -45,12 +46,21 @@ public:
     // another thread. takeTransaction() gives the exchange of the next
     // refresh: the pending write, which it takes out of the model, or else
     // the block read. applyTransaction() takes its outcome in: a read's block
-    // fills the rows it covers, a failed read changes nothing, and a write
-    // that never went out (the link was closed meanwhile) is pending again
-    // unless the operator has asked for another since.
+    // fills the rows whose address it covers, a failed read or one from a
+    // link that has gone since changes nothing, and a write that never went
+    // out (the link was closed meanwhile) is dropped and logged.
     registerTransaction takeTransaction();
     void applyTransaction(const registerTransaction& transaction);
     bool hasPendingWrite() const { return m_modify; }
+
+    // Told the link's state at every refresh: while it is down no row shows
+    // a value and a pending write is dropped and logged.
+    void followLink(bool connected);
+    // Drops the pending write, if any, with its log line: it will not go out.
+    void discardPendingWrite();
+
+    // Position in the block of the register at addr, or -1 outside it.
+    static int blockIndex(quint32 addr);
 
 signals:
     void signalUpdateCount(int count);
@@ -70,7 +80,14 @@ private:
     bool m_modify = false;
     int m_regAddr = 0;
     quint16 m_regValue = 0;
-    // Counts the operator's write requests, so that an outcome can tell
-    // whether the write it carried is still the latest.
+    // Counts the operator's write requests; each write carries its number.
     quint64 m_request = 0;
+    // Counts the links the model has seen go down, so that a block read on
+    // one never fills the table after it has gone.
+    quint64 m_link = 0;
+    bool m_linkUp = false;
+    // Some row shows a value.
+    bool m_haveValues = false;
+
+    static void logDiscarded(quint32 regAddr, quint16 value);
 };

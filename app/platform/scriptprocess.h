@@ -18,6 +18,11 @@ public:
     // The stored script path in the form this system runs it by.
     static QString nativePath(const QString& storedPath);
 
+    // How the script at path will be started, as one log line for the
+    // operator who has just picked it: why it cannot be run, or which
+    // program will run it. Empty when it is started as it is.
+    static QString describe(const QString& path);
+
     // Starts the script at path with no arguments and waits until it runs.
     // False, with a short English reason, when nothing could be started:
     // "no such file", "a directory", "not executable and not a shell

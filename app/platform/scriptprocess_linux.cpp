@@ -32,26 +32,30 @@ fileKind inspect(const QString& path)
     return kind;
 }
 
-} // namespace
-
-QString scriptProcess::nativePath(const QString& storedPath)
+// How the script at path is started, the one decision launch() and
+// describe() share: empty refusal and program set, or why it cannot be.
+struct startPlan
 {
-    return storedPath;
-}
+    QString program;
+    QStringList arguments;
+    QString refusal;
+    // What made it go through the shell.
+    bool executable = false;
+    bool shebang = false;
+};
 
-bool scriptProcess::launch(const QString& path, QString* reason)
+startPlan planFor(const QString& path)
 {
-    auto fail = [reason](const QString& why) {
-        if (reason)
-            *reason = why;
-        return false;
-    };
-
+    startPlan plan;
     const QFileInfo info(path);
-    if (!info.exists())
-        return fail(QStringLiteral("no such file"));
-    if (info.isDir())
-        return fail(QStringLiteral("a directory"));
+    if (!info.exists()) {
+        plan.refusal = QStringLiteral("no such file");
+        return plan;
+    }
+    if (info.isDir()) {
+        plan.refusal = QStringLiteral("a directory");
+        return plan;
+    }
 
     const QByteArray local = QFile::encodeName(path);
     const bool executable = ::access(local.constData(), X_OK) == 0;
@@ -60,24 +64,62 @@ bool scriptProcess::launch(const QString& path, QString* reason)
     // A text file without "#!" is refused by the kernel even with the execute
     // bit, and one without the bit cannot be executed at all: the shell runs
     // both, exactly as a terminal would.
-    bool direct = executable && (!kind.readable || kind.binary || kind.shebang);
-    if (!direct) {
-        if (!kind.readable)
-            return fail(QStringLiteral("not readable"));
-        if (kind.binary)
-            return fail(QStringLiteral("not executable and not a shell script"));
-    }
-
+    const bool direct = executable && (!kind.readable || kind.binary || kind.shebang);
     if (direct) {
-        setProgram(path);
-        setArguments({});
-    } else {
-        setProgram(kShell);
-        setArguments({path});
+        plan.program = path;
+        return plan;
     }
+    if (!kind.readable)
+        plan.refusal = QStringLiteral("not readable");
+    else if (kind.binary)
+        plan.refusal = QStringLiteral("not executable and not a shell script");
+    plan.program = kShell;
+    plan.arguments = QStringList{path};
+    plan.executable = executable;
+    plan.shebang = kind.shebang;
+    return plan;
+}
+
+} // namespace
+
+QString scriptProcess::nativePath(const QString& storedPath)
+{
+    return storedPath;
+}
+
+QString scriptProcess::describe(const QString& path)
+{
+    const startPlan plan = planFor(path);
+    if (!plan.refusal.isEmpty())
+        return QStringLiteral("Script %1 cannot be run: %2.").arg(path, plan.refusal);
+    if (plan.program == path)
+        return QString();
+    QString why;
+    if (plan.executable)
+        why = QStringLiteral("has no \"#!\" line");
+    else if (plan.shebang)
+        why = QStringLiteral("is not executable, so its \"#!\" line is not used");
+    else
+        why = QStringLiteral("is not executable and has no \"#!\" line");
+    return QStringLiteral("Script %1 %2: it will be run with %3.").arg(path, why, kShell);
+}
+
+bool scriptProcess::launch(const QString& path, QString* reason)
+{
+    const startPlan plan = planFor(path);
+    if (!plan.refusal.isEmpty()) {
+        if (reason)
+            *reason = plan.refusal;
+        return false;
+    }
+    setProgram(plan.program);
+    setArguments(plan.arguments);
     start(QIODevice::ReadWrite);
-    if (!waitForStarted(-1))
-        return fail(errorString());
+    if (!waitForStarted(-1)) {
+        if (reason)
+            *reason = errorString();
+        return false;
+    }
     return true;
 }
 

@@ -11,6 +11,16 @@ QString scriptProcess::nativePath(const QString& storedPath)
     return path;
 }
 
+QString scriptProcess::describe(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QStringLiteral("Script %1 cannot be run: no such file.").arg(path);
+    if (info.isDir())
+        return QStringLiteral("Script %1 cannot be run: a directory.").arg(path);
+    return QString();
+}
+
 bool scriptProcess::launch(const QString& path, QString* reason)
 {
     auto fail = [reason](const QString& why) {

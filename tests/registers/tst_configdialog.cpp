@@ -76,6 +76,9 @@ void tst_configDialog::init()
     m_row.value = 40000;
     m_row.rw = DataObject::AccessReadWrite;
     m_row.hasValue = true;
+    m_row.hasRange = false;
+    m_row.minimum = 0;
+    m_row.maximum = 0xFFFF;
 }
 
 void tst_configDialog::cleanup()
@@ -139,6 +142,7 @@ void tst_configDialog::secondRowReplacesFirst()
     other.addr = 40011;
     other.value = 0;
     other.rw = DataObject::AccessWrite;
+    other.hasValue = true;
     m_dialog->slotOnShowDialog(&other, 1234);   // the value argument is not what is shown
     QCOMPARE(addressLabel()->text(), QStringLiteral("40011"));
     QCOMPARE(valueEdit()->text(), QStringLiteral("0"));
@@ -211,32 +215,47 @@ void tst_configDialog::escapeSendsNothing()
 void tst_configDialog::invalidTextKeepsOkDisabled_data()
 {
     QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("range");   // "min-max" the table file gives, or empty
 
-    QTest::newRow("empty") << "";
-    QTest::newRow("letters") << "abc";
-    QTest::newRow("digits then letters") << "12ab";
-    QTest::newRow("minus sign") << "-1";
-    QTest::newRow("plus sign") << "+1";
-    QTest::newRow("leading blank") << " 1";
-    QTest::newRow("trailing blank") << "1 ";
-    QTest::newRow("inner blank") << "1 2";
-    QTest::newRow("65536") << "65536";
-    QTest::newRow("70000") << "70000";
-    QTest::newRow("far too big") << "99999999999";
-    QTest::newRow("hexadecimal") << "0x10";
-    QTest::newRow("decimal point") << "1.5";
-    QTest::newRow("group separator") << "1,000";
-    QTest::newRow("non-ASCII digits") << QString::fromUtf8("\u0661\u0662");
+    QTest::newRow("empty") << "" << QString();
+    QTest::newRow("letters") << "abc" << QString();
+    QTest::newRow("digits then letters") << "12ab" << QString();
+    QTest::newRow("minus sign") << "-1" << QString();
+    QTest::newRow("plus sign") << "+1" << QString();
+    QTest::newRow("leading blank") << " 1" << QString();
+    QTest::newRow("trailing blank") << "1 " << QString();
+    QTest::newRow("inner blank") << "1 2" << QString();
+    QTest::newRow("65536") << "65536" << QString();
+    QTest::newRow("70000") << "70000" << QString();
+    QTest::newRow("far too big") << "99999999999" << QString();
+    QTest::newRow("hexadecimal") << "0x10" << QString();
+    QTest::newRow("decimal point") << "1.5" << QString();
+    QTest::newRow("group separator") << "1,000" << QString();
+    QTest::newRow("non-ASCII digits") << QString::fromUtf8("\u0661\u0662") << QString();
+    QTest::newRow("below the range") << "9" << "10-20";
+    QTest::newRow("above the range") << "21" << "10-20";
+    QTest::newRow("outside a range of one") << "0" << "65535-65535";
 }
 
 void tst_configDialog::invalidTextKeepsOkDisabled()
 {
     QFETCH(QString, text);
+    QFETCH(QString, range);
 
+    if (!range.isEmpty()) {
+        m_row.hasRange = true;
+        m_row.minimum = quint16(range.section(QLatin1Char('-'), 0, 0).toUInt());
+        m_row.maximum = quint16(range.section(QLatin1Char('-'), 1, 1).toUInt());
+    }
     m_dialog->slotOnShowDialog(&m_row, 0);
     QVERIFY(QTest::qWaitForWindowExposed(m_dialog));
     valueEdit()->setText(text);
     QVERIFY(!button(QDialogButtonBox::Ok)->isEnabled());
+    // Anything typed is answered with the values the register takes.
+    auto* problem = m_dialog->findChild<QLabel*>("m_lblValueProblem");
+    QCOMPARE(problem->isVisible(), !text.isEmpty());
+    if (!text.isEmpty())
+        QVERIFY(problem->text().contains(QStringLiteral("%1 to %2").arg(m_row.minimum).arg(m_row.maximum)));
 
     SignalLog log(m_dialog);
     QTest::mouseClick(button(QDialogButtonBox::Ok), Qt::LeftButton);
@@ -247,8 +266,9 @@ void tst_configDialog::invalidTextKeepsOkDisabled()
     QVERIFY(m_dialog->isVisible());
 
     // Correcting the text brings Ok back.
-    valueEdit()->setText(QStringLiteral("5"));
+    valueEdit()->setText(QString::number(m_row.maximum));
     QVERIFY(button(QDialogButtonBox::Ok)->isEnabled());
+    QVERIFY(!problem->isVisible());
 }
 
 void tst_configDialog::rowWithoutValueOffersEmptyField()

@@ -5,6 +5,7 @@
 #include "configdialog.h"
 #include "configwidget.h"
 #include "fakesdk.h"
+#include "logcapture.h"
 #include "registertablefixture.h"
 #include "settingslocation.h"
 #include "settingsstore.h"
@@ -73,8 +74,9 @@ private slots:
     void storedPolicyOutsideItemsShowsNull();
     void choosingPolicyWritesAndEmitsOncePerChange();
     void reloadFollowsStore();
+    void chosenScriptIsStored_data();
     void chosenScriptIsStored();
-    void cancelClearsScriptPath();
+    void cancelKeepsScriptPathClearEmptiesIt();
     void saveWritesScriptPath();
     void setEnabledStartsAndStopsRefresh();
     void selectionSurvivesRefresh();
@@ -238,29 +240,67 @@ void tst_configWidget::reloadFollowsStore()
     QCOMPARE(spy.at(0).at(0).toInt(), 2);
 }
 
+void tst_configWidget::chosenScriptIsStored_data()
+{
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<bool>("executable");
+    QTest::addColumn<QString>("logged");   // how the log says it will run; empty: nothing
+
+    QTest::newRow("executable with #!") << QByteArray("#!/bin/sh\n") << true << "";
+    QTest::newRow("not executable, no #!")
+        << QByteArray("echo\n") << false << "is not executable and has no \"#!\" line: it will be run with /bin/sh.";
+    QTest::newRow("executable, no #!") << QByteArray("echo\n") << true
+                                      << "has no \"#!\" line: it will be run with /bin/sh.";
+    QTest::newRow("binary, not executable")
+        << QByteArray("\x7f" "ELF\0\0", 6) << false << "cannot be run: not executable and not a shell script.";
+}
+
 void tst_configWidget::chosenScriptIsStored()
 {
+    QFETCH(QByteArray, contents);
+    QFETCH(bool, executable);
+    QFETCH(QString, logged);
+
+    QFile script(testsupport::tempRoot() + QStringLiteral("/on dc loss.sh"));
+    QVERIFY(script.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    script.write(contents);
+    script.close();
+    QVERIFY(script.setPermissions(executable ? QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                             : QFile::ReadOwner | QFile::WriteOwner));
+
     scriptChoosingConfigWidget page;
-    page.nextChoice = QStringLiteral("/opt/ups/scripts/on dc loss.sh");
+    LogCapture log;
+    page.nextChoice = script.fileName();
     QTest::mouseClick(page.findChild<QPushButton*>("m_btnOpenBatFile"), Qt::LeftButton);
     QCOMPARE(page.dialogsOpened, 1);
     QCOMPARE(settingsStore::batPath(), page.nextChoice);
     QCOMPARE(page.findChild<QLineEdit*>("m_lineEditBatPath")->text(), page.nextChoice);
+    const QString prefix = QStringLiteral("Script ") + script.fileName() + QLatin1Char(' ');
+    if (logged.isEmpty())
+        QCOMPARE(log.countStartingWith(prefix), 0);
+    else
+        QTRY_COMPARE(log.count(prefix + logged), 1);
 }
 
-void tst_configWidget::cancelClearsScriptPath()
+void tst_configWidget::cancelKeepsScriptPathClearEmptiesIt()
 {
     settingsStore::setBatPath(QStringLiteral("/opt/ups/old.sh"));
     scriptChoosingConfigWidget page;
-    QCOMPARE(page.findChild<QLineEdit*>("m_lineEditBatPath")->text(), QStringLiteral("/opt/ups/old.sh"));
+    auto* field = page.findChild<QLineEdit*>("m_lineEditBatPath");
+    QCOMPARE(field->text(), QStringLiteral("/opt/ups/old.sh"));
 
     page.nextChoice.clear();
     page.slotOnOpenBatFile();
     QCOMPARE(page.dialogsOpened, 1);
+    QCOMPARE(settingsStore::batPath(), QStringLiteral("/opt/ups/old.sh"));
+    QCOMPARE(field->text(), QStringLiteral("/opt/ups/old.sh"));
+
+    QTest::mouseClick(page.findChild<QPushButton*>("m_btnClearBatFile"), Qt::LeftButton);
+    QCOMPARE(page.dialogsOpened, 1);
     QSettings store(platform::settingsStorePath(), platform::settingsStoreFormat());
     QVERIFY(store.contains(QStringLiteral("batPath")));
     QCOMPARE(settingsStore::batPath(), QString());
-    QCOMPARE(page.findChild<QLineEdit*>("m_lineEditBatPath")->text(), QString());
+    QCOMPARE(field->text(), QString());
 }
 
 void tst_configWidget::saveWritesScriptPath()
@@ -302,7 +342,7 @@ void tst_configWidget::selectionSurvivesRefresh()
     page.show();
     QVERIFY(QTest::qWaitForWindowExposed(&page));
     connectFake();
-    fakesdk::setRegister(40001, 4321);
+    fakesdk::setRegister(40011, 4321);
     auto* view = page.findChild<QTableView*>();
     auto* model = view->model();
     view->selectionModel()->select(model->index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);

@@ -28,7 +28,8 @@ private slots:
 
     void eventLoopRunsDuringExchange();
     void ticksDuringExchangeQueueNothing();
-    void switchOffWaitsForExchangeOnLine();
+    void writeOnHoldIsDropped_data();
+    void writeOnHoldIsDropped();
     void silentModuleKeepsValuesAndPageResponsive();
     void writeGoesOutBeforeNextRead();
 
@@ -106,20 +107,53 @@ void tst_configWidgetSim::ticksDuringExchangeQueueNothing()
     page.slotOnSetEnabled(false);
 }
 
-void tst_configWidgetSim::switchOffWaitsForExchangeOnLine()
+void tst_configWidgetSim::writeOnHoldIsDropped_data()
 {
+    QTest::addColumn<bool>("closeLink");   // else the page is switched off
+
+    QTest::newRow("page switched off") << false;
+    QTest::newRow("link closed") << true;
+}
+
+void tst_configWidgetSim::writeOnHoldIsDropped()
+{
+    QFETCH(bool, closeLink);
+
     configWidget page;
-    QCOMPARE(m_sim.command(QStringLiteral("fault delay 200")), QStringLiteral("ok"));
+    auto* model = qobject_cast<upsDataModel*>(page.findChild<QTableView*>()->model());
+    QVERIFY(m_sim.set(40006, 10));
+    QCOMPARE(m_sim.command(QStringLiteral("fault delay 600")), QStringLiteral("ok"));
     page.slotOnSetEnabled(true);
     QTRY_COMPARE(pending(), 1);
+    const int before = requests();
+    LogCapture log;
 
+    // Asked for while a read is on the line, so it has to wait.
+    model->slotOnModifyRegister(40006, 25, true);
+    if (closeLink) {
+        g_comAdapter.slotCloseDevice();
+        page.slotOnUpdate();
+        QCOMPARE(valueText(*model, 6), QString());
+    } else {
+        // Returns without waiting for the exchange on the line.
+        page.slotOnSetEnabled(false);
+        QCOMPARE(pending(), 1);
+    }
+    QTRY_COMPARE(log.count(QStringLiteral("Write of register 40006 discarded: the link closed before it was sent. "
+                                          "(value 25)")),
+                 1);
+    QTRY_VERIFY_WITH_TIMEOUT(!page.isExchanging(), 5000);
+    // Nothing has reached the module since the read that was on the line.
+    QCOMPARE(requests(), before);
+
+    // A new link and the page on again: the write never goes out.
+    if (closeLink)
+        QCOMPARE(g_comAdapter.slotOpenDevice(&m_settings), 0);
+    QCOMPARE(m_sim.command(QStringLiteral("fault none")), QStringLiteral("ok"));
+    page.slotOnSetEnabled(true);
+    QTRY_COMPARE(valueText(*model, 6), QStringLiteral("10"));
     page.slotOnSetEnabled(false);
-    // The held answer has left the simulator and been taken: the line is
-    // free for the status page's poll thread.
-    QCOMPARE(pending(), 0);
-    const int after = requests();
-    QTest::qWait(350);
-    QCOMPARE(requests(), after);
+    QCOMPARE(m_sim.get(40006), 10);
 }
 
 void tst_configWidgetSim::silentModuleKeepsValuesAndPageResponsive()
@@ -147,9 +181,11 @@ void tst_configWidgetSim::silentModuleKeepsValuesAndPageResponsive()
     QVERIFY(ticksWhileExchanging >= 10);
     QCOMPARE(valueText(*model, 5), QStringLiteral("77"));
 
-    // Switched off in the middle of the next attempts: it returns once they are over.
+    // Switched off in the middle of the next attempts: it returns at once,
+    // and the attempts on the line end by themselves.
     QTRY_VERIFY(page.isExchanging());
     page.slotOnSetEnabled(false);
+    QTRY_VERIFY_WITH_TIMEOUT(!page.isExchanging(), 5000);
     const int after = requests();
     QTest::qWait(400);
     QCOMPARE(requests(), after);

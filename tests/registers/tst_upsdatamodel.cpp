@@ -21,6 +21,8 @@ private slots:
 
     void loadsTable_data();
     void loadsTable();
+    void rangeFromFile_data();
+    void rangeFromFile();
     void createsMissingFolder();
     void ignoresValuesInFile();
 
@@ -67,43 +69,43 @@ void tst_upsDataModel::loadsTable_data()
                       "<Config/>"
                       "<Items><Item><Addr>40003</Addr></Item><Item><Addr>40004</Addr></Item></Items></R>")
         << 0
-        << QStringList{"40001|NULL|32|R|NULL", "40002|NULL|32|R|NULL", "40003|NULL|32|R|NULL",
-                       "40004|NULL|32|R|NULL"};
+        << QStringList{"40001|NULL||R|NULL", "40002|NULL||R|NULL", "40003|NULL||R|NULL",
+                       "40004|NULL||R|NULL"};
     QTest::newRow("empty Item") << QByteArray("<R><Items><Item/></Items></R>") << 0
-                                << QStringList{"0|NULL|32|R|NULL"};
+                                << QStringList{"0|NULL||R|NULL"};
     QTest::newRow("full Item")
         << tableOf({"40005|Shutdown delay|RW|Seconds before the output goes off"}) << 0
-        << QStringList{"40005|Shutdown delay|32|RW|Seconds before the output goes off"};
+        << QStringList{"40005|Shutdown delay||RW|Seconds before the output goes off"};
     QTest::newRow("access in any case")
         << tableOf({"1|a|rw", "2|b|wr", "3|c|w", "4|d|r", "5|e|Rw"}) << 0
-        << QStringList{"1|a|32|RW|NULL", "2|b|32|RW|NULL", "3|c|32|W|NULL", "4|d|32|R|NULL", "5|e|32|RW|NULL"};
+        << QStringList{"1|a||RW|NULL", "2|b||RW|NULL", "3|c||W|NULL", "4|d||R|NULL", "5|e||RW|NULL"};
     QTest::newRow("access with a blank or unknown is none")
         << tableOf({"1|a| RW", "2|b|RW ", "3|c|X", "4|d|RWX"}) << 0
-        << QStringList{"1|a|32||NULL", "2|b|32||NULL", "3|c|32||NULL", "4|d|32||NULL"};
+        << QStringList{"1|a|||NULL", "2|b|||NULL", "3|c|||NULL", "4|d|||NULL"};
     QTest::newRow("empty access is none")
-        << QByteArray("<R><Items><Item><RW></RW></Item></Items></R>") << 0 << QStringList{"0|NULL|32||NULL"};
+        << QByteArray("<R><Items><Item><RW></RW></Item></Items></R>") << 0 << QStringList{"0|NULL|||NULL"};
     QTest::newRow("address not decimal is 0")
         << tableOf({"0x9C40|hex", "-1|negative", "4e4|exponent", "forty|word", "99999999999|too big"}) << 0
-        << QStringList{"0|hex|32|R|NULL", "0|negative|32|R|NULL", "0|exponent|32|R|NULL", "0|word|32|R|NULL",
-                       "0|too big|32|R|NULL"};
+        << QStringList{"0|hex||R|NULL", "0|negative||R|NULL", "0|exponent||R|NULL", "0|word||R|NULL",
+                       "0|too big||R|NULL"};
     QTest::newRow("later duplicate wins")
         << QByteArray("<R><Items><Item><Addr>1</Addr><Name>first</Name><Addr>2</Addr><RW>W</RW>"
                       "<Name>second</Name><RW>R</RW></Item></Items></R>")
-        << 0 << QStringList{"2|second|32|R|NULL"};
+        << 0 << QStringList{"2|second||R|NULL"};
     QTest::newRow("names are case-sensitive")
         << QByteArray("<R><items><Item><Addr>1</Addr></Item></items>"
                       "<Items><item><Addr>2</Addr></item><Item><addr>3</addr><name>x</name></Item></Items></R>")
-        << 0 << QStringList{"0|NULL|32|R|NULL"};
+        << 0 << QStringList{"0|NULL||R|NULL"};
     QTest::newRow("Item only directly under Items")
         << QByteArray("<R><Item><Addr>1</Addr></Item><Items><Group><Item><Addr>2</Addr></Item></Group>"
                       "<!-- comment -->text<Item><Addr>3</Addr></Item></Items></R>")
-        << 0 << QStringList{"3|NULL|32|R|NULL"};
+        << 0 << QStringList{"3|NULL||R|NULL"};
     QTest::newRow("text of nested elements")
         << QByteArray("<R><Items><Item><Name>Output <b>voltage</b></Name></Item></Items></R>") << 0
-        << QStringList{"0|Output voltage|32|R|NULL"};
+        << QStringList{"0|Output voltage||R|NULL"};
     QTest::newRow("root name not examined")
         << QByteArray("<?xml version=\"1.0\"?><anything><Items><Item><Addr>7</Addr></Item></Items></anything>")
-        << 0 << QStringList{"7|NULL|32|R|NULL"};
+        << 0 << QStringList{"7|NULL||R|NULL"};
 }
 
 void tst_upsDataModel::loadsTable()
@@ -123,6 +125,33 @@ void tst_upsDataModel::loadsTable()
     QCOMPARE(displayRows(model), rows);
 }
 
+void tst_upsDataModel::rangeFromFile_data()
+{
+    QTest::addColumn<QByteArray>("fields");
+    QTest::addColumn<QString>("range");   // "min-max", or "none"
+
+    QTest::newRow("Min and Max") << QByteArray("<Min>1</Min><Max>247</Max>") << "1-247";
+    QTest::newRow("Max alone") << QByteArray("<Max>100</Max>") << "0-100";
+    QTest::newRow("Min alone") << QByteArray("<Min> 5 </Min>") << "5-65535";
+    QTest::newRow("reversed is no range") << QByteArray("<Min>9</Min><Max>2</Max>") << "none";
+    QTest::newRow("no register values are no bounds") << QByteArray("<Min>-1</Min><Max>70000</Max>") << "none";
+    QTest::newRow("none given") << QByteArray() << "none";
+}
+
+void tst_upsDataModel::rangeFromFile()
+{
+    QFETCH(QByteArray, fields);
+    QFETCH(QString, range);
+
+    QVERIFY(writeTable("<R><Items><Item><Addr>40000</Addr>" + fields + "<Name>n</Name></Item></Items></R>"));
+    upsDataModel model;
+    const DataObject* row = model.getDataObject(0);
+    QVERIFY(row);
+    QCOMPARE(row->hasRange ? QStringLiteral("%1-%2").arg(row->minimum).arg(row->maximum) : QStringLiteral("none"),
+             range);
+    QCOMPARE(row->name, QStringLiteral("n"));
+}
+
 void tst_upsDataModel::createsMissingFolder()
 {
     const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/iconfigs");
@@ -140,7 +169,7 @@ void tst_upsDataModel::ignoresValuesInFile()
 {
     QVERIFY(writeTable("<R><Items><Item><Addr>40000</Addr><Value>7</Value><value>8</value></Item></Items></R>"));
     upsDataModel model;
-    QCOMPARE(valueText(model, 0), QStringLiteral("32"));
+    QCOMPARE(valueText(model, 0), QString());
 }
 
 void tst_upsDataModel::displayByColumn_data()
@@ -168,7 +197,8 @@ void tst_upsDataModel::displayByColumn()
     QCOMPARE(addr.toUInt(), 40007u);
     QVERIFY(addr.userType() != QMetaType::QString);
     QCOMPARE(model.data(model.index(0, 1)), QVariant(QStringLiteral("Output voltage setpoint")));
-    QCOMPARE(model.data(model.index(0, 2)), QVariant(QStringLiteral("32")));
+    // No block read yet: no value, not the placeholder.
+    QCOMPARE(model.data(model.index(0, 2)), QVariant(QString()));
     QCOMPARE(model.data(model.index(0, 3)), access);
     QCOMPARE(model.data(model.index(0, 4)), QVariant(QStringLiteral("mV")));
 }
@@ -254,6 +284,7 @@ void tst_upsDataModel::setDataStoresWord()
 
     QVERIFY(writeTable(tableOf({"40000|a|RW|b"})));
     upsDataModel model;
+    model.getDataObject(0)->hasValue = true;
     QVERIFY(model.setData(model.index(0, 2), value, Qt::EditRole));
     QCOMPARE(valueText(model, 0), shown);
 }
@@ -267,7 +298,7 @@ void tst_upsDataModel::setDataRefusesOtherCells()
     QVERIFY(!model.setData(model.index(0, 0), 5, Qt::EditRole));
     QVERIFY(!model.setData(model.index(1, 2), 5, Qt::EditRole));
     QVERIFY(!model.setData(QModelIndex(), 5, Qt::EditRole));
-    QCOMPARE(displayRow(model, 0), QStringLiteral("40000|a|32|RW|b"));
+    QCOMPARE(displayRow(model, 0), QStringLiteral("40000|a||RW|b"));
 }
 
 void tst_upsDataModel::headerData()

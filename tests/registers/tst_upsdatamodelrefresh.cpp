@@ -23,7 +23,7 @@ private slots:
 
     void notConnectedDoesNothing();
     void oneBlockReadPerRefresh();
-    void rowShowsBlockRegisterWhateverItsAddress();
+    void rowShowsItsOwnRegister();
     void rowsPastBlockShowNoValue();
     void valuesShowUnsigned_data();
     void valuesShowUnsigned();
@@ -31,7 +31,7 @@ private slots:
     void pendingWriteReplacesRead();
     void lastOfTwoRequestsWins();
     void withdrawnRequestSendsNothing();
-    void writeWaitsForConnection();
+    void linkDownDropsValuesAndWrite();
     void failedWriteIsNotRetried();
 
 private:
@@ -68,7 +68,7 @@ void tst_upsDataModelRefresh::notConnectedDoesNothing()
     model.updateData();
     QCOMPARE(countCalls("read"), 0);
     QCOMPARE(countCalls("write"), 0);
-    QCOMPARE(valueText(model, 0), QStringLiteral("32"));
+    QCOMPARE(valueText(model, 0), QString());
 }
 
 void tst_upsDataModelRefresh::oneBlockReadPerRefresh()
@@ -88,22 +88,20 @@ void tst_upsDataModelRefresh::oneBlockReadPerRefresh()
     QCOMPARE(countCalls("write"), 0);
 }
 
-void tst_upsDataModelRefresh::rowShowsBlockRegisterWhateverItsAddress()
+void tst_upsDataModelRefresh::rowShowsItsOwnRegister()
 {
-    // The rows name other registers, in another order; the block decides.
-    QVERIFY(writeTable(tableOf({"40005|a|RW|", "40000|b|R|", "0|c|W|", "|d||"})));
-    for (int i = 0; i < 4; ++i)
+    // Gaps, another order, a register twice, addresses outside the block.
+    QVERIFY(writeTable(tableOf({"40005|a|RW|", "40000|b|R|", "0|c|W|", "|d||", "40034|e|R|", "40035|f|R|",
+                                "40005|a again|R|"})));
+    for (int i = 0; i < 36; ++i)
         fakesdk::setRegister(40000 + i, quint16(100 + i));
-    fakesdk::setRegister(40005, 999);
     upsDataModel model;
     connectFake();
     model.updateData();
 
-    QCOMPARE(valueText(model, 0), QStringLiteral("100"));
-    QCOMPARE(valueText(model, 1), QStringLiteral("101"));
-    QCOMPARE(valueText(model, 2), QStringLiteral("102"));
-    QCOMPARE(valueText(model, 3), QStringLiteral("103"));
-    QCOMPARE(model.getDataObject(0)->addr, 40005u);
+    const QStringList shown{"105", "100", "", "", "134", "", "105"};
+    for (int row = 0; row < shown.size(); ++row)
+        QCOMPARE(valueText(model, row), shown.at(row));
 }
 
 void tst_upsDataModelRefresh::rowsPastBlockShowNoValue()
@@ -113,7 +111,7 @@ void tst_upsDataModelRefresh::rowsPastBlockShowNoValue()
         fakesdk::setRegister(40000 + i, quint16(1000 + i));
     upsDataModel model;
     QCOMPARE(model.rowCount(), 52);
-    QCOMPARE(valueText(model, 34), QStringLiteral("32"));
+    QCOMPARE(valueText(model, 34), QString());
     QCOMPARE(valueText(model, 35), QString());
 
     connectFake();
@@ -159,10 +157,10 @@ void tst_upsDataModelRefresh::failedReadKeepsValues()
     upsDataModel model;
     connectFake();
 
-    // Before any good read the rows keep their first value.
+    // Before any good read the rows show no value.
     fakesdk::setReadResult(-8);
     model.updateData();
-    QCOMPARE(valueText(model, 0), QStringLiteral("32"));
+    QCOMPARE(valueText(model, 0), QString());
 
     fakesdk::setReadResult(0);
     fakesdk::setRegister(40000, 7);
@@ -198,7 +196,7 @@ void tst_upsDataModelRefresh::pendingWriteReplacesRead()
     QCOMPARE(writes[0].count, 1u);
     QCOMPARE(writes[0].value, quint16(55));
     // The refresh that writes reads nothing: the row shows the new value one refresh later.
-    QCOMPARE(valueText(model, 4), QStringLiteral("32"));
+    QCOMPARE(valueText(model, 4), QString());
     QTRY_COMPARE(log.count(QStringLiteral("SUCCESS: Setting register 40004 to value 55")), 1);
 
     model.updateData();
@@ -240,27 +238,31 @@ void tst_upsDataModelRefresh::withdrawnRequestSendsNothing()
     QCOMPARE(countCalls("read"), 1);
 }
 
-void tst_upsDataModelRefresh::writeWaitsForConnection()
+void tst_upsDataModelRefresh::linkDownDropsValuesAndWrite()
 {
     QVERIFY(writeTable(tableOf(numberedItems(10))));
+    fakesdk::setRegister(40006, 4);
     upsDataModel model;
+    connectFake();
+    model.updateData();
+    QCOMPARE(valueText(model, 6), QStringLiteral("4"));
+    LogCapture log;
 
+    g_comAdapter.slotCloseDevice();
     model.slotOnModifyRegister(40006, 15, true);
     model.updateData();
     model.updateData();
-    QCOMPARE(countCalls("write"), 0);
-    QCOMPARE(countCalls("read"), 0);
+    QCOMPARE(valueText(model, 6), QString());
+    QVERIFY(!model.hasPendingWrite());
+    const QString line = QStringLiteral("Write of register 40006 discarded: the link closed before it was sent. (value 15)");
+    QTRY_COMPARE(log.count(line), 1);
 
+    // Nor does it go out on the next link.
     connectFake();
     model.updateData();
-    QCOMPARE(countCalls("write"), 1);
-    QCOMPARE(countCalls("read"), 0);
-    QCOMPARE(fakesdk::reg(40006), quint16(15));
-
-    model.updateData();
-    QCOMPARE(countCalls("write"), 1);
-    QCOMPARE(countCalls("read"), 1);
-    QCOMPARE(valueText(model, 6), QStringLiteral("15"));
+    QCOMPARE(countCalls("write"), 0);
+    QCOMPARE(countCalls("read"), 2);
+    QCOMPARE(log.count(line), 1);
 }
 
 void tst_upsDataModelRefresh::failedWriteIsNotRetried()

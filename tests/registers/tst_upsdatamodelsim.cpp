@@ -2,6 +2,7 @@
 // library: the block read, a pending write and a refused or failed exchange.
 #include "comadapter.h"
 #include "comsettings.h"
+#include "dataobject.h"
 #include "logcapture.h"
 #include "registertablefixture.h"
 #include "simulatorprocess.h"
@@ -21,7 +22,7 @@ private slots:
     void cleanupTestCase();
 
     void tableFollowsModule();
-    void rowShowsBlockRegisterWhateverItsAddress();
+    void rowShowsAndWritesItsOwnRegister();
     void pendingWriteReachesModule();
     void refusedWriteIsLoggedNotRetried();
     void failedReadKeepsValues();
@@ -73,17 +74,25 @@ void tst_upsDataModelSim::tableFollowsModule()
     QCOMPARE(valueText(model, 34), QStringLiteral("7"));
 }
 
-void tst_upsDataModelSim::rowShowsBlockRegisterWhateverItsAddress()
+void tst_upsDataModelSim::rowShowsAndWritesItsOwnRegister()
 {
-    QVERIFY(writeTable(tableOf({"40020|x|R|", "40019|y|R|", "0|z|R|"})));
+    // A gap, another order and a row outside the block.
+    QVERIFY(writeTable(tableOf({"40006|x|RW|", "40003|y|R|", "0|z|R|"})));
     upsDataModel model;
-    QVERIFY(m_sim.set(40000, 17));
-    QVERIFY(m_sim.set(40001, 3));
-    QVERIFY(m_sim.set(40002, 2));
+    QVERIFY(m_sim.set(40000, 2));
+    QVERIFY(m_sim.set(40003, 3));
+    QVERIFY(m_sim.set(40006, 17));
     model.updateData();
     QCOMPARE(valueText(model, 0), QStringLiteral("17"));
     QCOMPARE(valueText(model, 1), QStringLiteral("3"));
-    QCOMPARE(valueText(model, 2), QStringLiteral("2"));
+    QCOMPARE(valueText(model, 2), QString());
+
+    model.slotOnModifyRegister(static_cast<qint32>(model.getDataObject(0)->addr), 55, true);
+    model.updateData();
+    model.updateData();
+    QCOMPARE(m_sim.get(40006), 55);
+    QCOMPARE(m_sim.get(40000), 2);
+    QCOMPARE(valueText(model, 0), QStringLiteral("55"));
 }
 
 void tst_upsDataModelSim::pendingWriteReachesModule()
