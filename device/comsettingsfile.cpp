@@ -1,5 +1,5 @@
 // Reading and writing config_com.xml. Failures are reported by the result
-// only; the connection page stays silent about them.
+// and a reason; the connection page logs a failed save.
 #include "comsettingsfile.h"
 
 #include "comsettings.h"
@@ -160,11 +160,16 @@ bool comSettingsFile::read(const QString& fileName, comSettings& settings)
     return true;
 }
 
-bool comSettingsFile::write(const QString& fileName, const comSettings& settings)
+bool comSettingsFile::write(const QString& fileName, const comSettings& settings, QString* reason)
 {
+    auto fail = [reason](const QString& why) {
+        if (reason)
+            *reason = why;
+        return false;
+    };
     // A port name XML cannot carry would make a file nothing can read back.
     if (!isXmlText(settings.comPort))
-        return false;
+        return fail(QStringLiteral("the port name holds a character the file cannot carry"));
     QByteArray bytes;
     {
         QBuffer buffer(&bytes);
@@ -180,10 +185,13 @@ bool comSettingsFile::write(const QString& fileName, const comSettings& settings
     // flushed, and would put an empty or truncated file in place of the old
     // one when the disk is full.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Unbuffered))
-        return false;
+        return fail(file.errorString());
     if (file.write(bytes) != bytes.size()) {
+        const QString why = file.errorString();
         file.cancelWriting();
-        return false;
+        return fail(why);
     }
-    return file.commit();
+    if (!file.commit())
+        return fail(file.errorString());
+    return true;
 }

@@ -17,6 +17,7 @@ public:
 
     // Writes the whole record. The old file is replaced only once the new one
     // is complete on disk, so a failed save leaves it as it was. A port name
-    // holding a character XML cannot carry is not saved at all.
-    static bool write(const QString& fileName, const comSettings& settings);
+    // holding a character XML cannot carry is not saved at all. On failure
+    // reason, when given, says why.
+    static bool write(const QString& fileName, const comSettings& settings, QString* reason = nullptr);
 };

@@ -6,10 +6,13 @@
 #include "comadapter.h"
 #include "comportnames.h"
 #include "comsettingsfile.h"
+#include "savefailurelog.h"
+#include "settingslocation.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFile>
 #include <QDir>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -67,10 +70,11 @@ comSettingsWidget::comSettingsWidget(QWidget* parent)
     setWindowTitle(QCoreApplication::translate("comSettingsWidget", "comSettingsWidget"));
     setMinimumWidth(240);
 
-    const QString appDir = QCoreApplication::applicationDirPath();
-    if (!QDir(appDir + QStringLiteral("/configs")).exists())
-        QDir().mkpath(appDir + QStringLiteral("/configs"));
-    m_configDir = appDir + QStringLiteral("/configs/");
+    // Beside the executable, or per user where an installed tree cannot hold it.
+    const platform::connectionSettingsFiles files
+        = platform::connectionSettingsLocation(QCoreApplication::applicationDirPath());
+    m_configDir = files.file.left(files.file.lastIndexOf(QLatin1Char('/')) + 1);
+    m_configDefault = files.firstStartDefault;
 
     m_settings = std::make_unique<comSettings>();
 
@@ -191,22 +195,33 @@ QString comSettingsWidget::configFile() const
 
 void comSettingsWidget::loadConfig(const QString& fileName)
 {
-    comSettingsFile::read(fileName, *m_settings);
+    // Until the per-user file is first saved, the installed one is the default.
+    const bool firstStart = fileName == configFile() && !m_configDefault.isEmpty() && !QFile::exists(fileName);
+    comSettingsFile::read(firstStart ? m_configDefault : fileName, *m_settings);
 }
 
 void comSettingsWidget::saveConfig(const QString& fileName)
 {
-    comSettingsFile::write(fileName, *m_settings);
+    QString reason;
+    const bool ok = comSettingsFile::write(fileName, *m_settings, &reason);
+    saveFailureLog::saved(fileName, ok, reason);
 }
 
 void comSettingsWidget::registerAutoBoot()
 {
-    platform::registerAutoStart(kAutoStartName);
+    std::string reason;
+    const bool ok = platform::registerAutoStart(kAutoStartName, &reason);
+    saveFailureLog::saved(QString::fromStdString(platform::autoStartEntry(kAutoStartName)), ok,
+                          QString::fromStdString(reason));
 }
 
 void comSettingsWidget::unregisterAutoBoot()
 {
-    platform::unregisterAutoStart(kAutoStartName);
+    // Another copy's entry stays: only this executable's own is removed.
+    std::string reason;
+    const bool ok = platform::unregisterAutoStart(kAutoStartName, &reason);
+    saveFailureLog::saved(QString::fromStdString(platform::autoStartEntry(kAutoStartName)), ok,
+                          QString::fromStdString(reason));
 }
 
 void comSettingsWidget::slotOnLoadConfig()

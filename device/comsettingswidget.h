@@ -55,6 +55,9 @@ private:
     QString configFile() const;
 
     QString m_configDir;
+    // Where the connection file lives and, on a first start in an installed
+    // tree, the file beside the executable it starts from (else empty).
+    QString m_configDefault;
     std::unique_ptr<comSettings> m_settings;
     QTimer* m_timer = nullptr;
     bool m_firstTickDone = false;

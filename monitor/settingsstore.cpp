@@ -1,5 +1,6 @@
 #include "settingsstore.h"
 
+#include "savefailurelog.h"
 #include "settingslocation.h"
 
 #include <QDir>
@@ -96,6 +97,8 @@ void writeValue(const QString& key, const QVariant& value)
     if (!storeIsFile()) {
         QSettings store(path, platform::settingsStoreFormat());
         store.setValue(key, value);
+        store.sync();
+        saveFailureLog::saved(path, store.status() == QSettings::NoError, QStringLiteral("access denied"));
         return;
     }
 
@@ -103,18 +106,30 @@ void writeValue(const QString& key, const QVariant& value)
     bool existed = false;
     const QByteArray previous = readFile(path, existed);
     QStringList keys;
+    QSettings::Status status = QSettings::NoError;
     {
         QSettings store(path, platform::settingsStoreFormat());
         store.setValue(key, value);
         keys = store.childKeys();
         store.sync();
+        status = store.status();
     }
     bool exists = false;
     const QByteArray written = readFile(path, exists);
-    // A write QSettings refused left the file as it was; that is fine too.
-    if (written == previous || looksWhole(written, keys))
+    // A write QSettings refused (it says so) left the file as it was; one
+    // the disk cut short is undone.
+    const bool cutShort = written != previous && !looksWhole(written, keys);
+    if (status == QSettings::NoError && !cutShort) {
+        saveFailureLog::saved(path, true);
         return;
-    restore(path, previous, existed);
+    }
+    if (cutShort)
+        restore(path, previous, existed);
+    const QFileInfo folder(QFileInfo(path).absolutePath());
+    saveFailureLog::saved(path, false,
+                          cutShort ? QStringLiteral("the disk took only part of it")
+                          : folder.exists() && !folder.isWritable() ? QStringLiteral("the folder is read-only")
+                                                                      : QStringLiteral("it cannot be written"));
 }
 
 } // namespace

@@ -84,10 +84,17 @@ QString storedExec(const QString& path)
     return QString();
 }
 
-void writeEntry(const QString& path, const std::string& name, const QString& exec)
+bool fail(std::string* reason, const QString& why)
+{
+    if (reason)
+        *reason = why.toStdString();
+    return false;
+}
+
+bool writeEntry(const QString& path, const std::string& name, const QString& exec, std::string* reason)
 {
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
-        return;
+        return fail(reason, QStringLiteral("cannot create the folder"));
     const QString title = escapeValue(QString::fromStdString(name));
     QString text;
     text += QLatin1String("[Desktop Entry]\n");
@@ -104,13 +111,16 @@ void writeEntry(const QString& path, const std::string& name, const QString& exe
     // Qt 5's QSaveFile would otherwise commit the short file.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return;
+        return fail(reason, file.errorString());
     const QByteArray bytes = text.toUtf8();
     if (file.write(bytes) != bytes.size()) {
+        const QString why = file.errorString();
         file.cancelWriting();
-        return;
+        return fail(reason, why);
     }
-    file.commit();
+    if (!file.commit())
+        return fail(reason, file.errorString());
+    return true;
 }
 
 } // namespace
@@ -122,31 +132,45 @@ std::string currentExecutablePath()
     return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath().toStdString();
 }
 
-void registerAutoStart(const std::string& name)
+std::string autoStartEntry(const std::string& name)
 {
-    registerAutoStart(name, currentExecutablePath());
+    return entryPath(name).toStdString();
 }
 
-void registerAutoStart(const std::string& name, const std::string& executablePath)
+bool registerAutoStart(const std::string& name, std::string* reason)
+{
+    return registerAutoStart(name, currentExecutablePath(), reason);
+}
+
+bool registerAutoStart(const std::string& name, const std::string& executablePath, std::string* reason)
 {
     if (name.empty() || executablePath.empty())
-        return;
+        return fail(reason, QStringLiteral("the path of the program is not known"));
     const QString path = entryPath(name);
     const QString exec = execValue(QString::fromStdString(executablePath));
     // Leave an entry that already starts this executable alone, as a stored
     // Run value is left alone.
     if (storedExec(path) == exec)
-        return;
-    writeEntry(path, name, exec);
+        return true;
+    return writeEntry(path, name, exec, reason);
 }
 
-void unregisterAutoStart(const std::string& name)
+bool unregisterAutoStart(const std::string& name, std::string* reason)
 {
-    if (name.empty())
-        return;
+    return unregisterAutoStart(name, currentExecutablePath(), reason);
+}
+
+bool unregisterAutoStart(const std::string& name, const std::string& executablePath, std::string* reason)
+{
+    if (name.empty() || executablePath.empty())
+        return true;
     const QString path = entryPath(name);
-    if (QFileInfo(path).isFile())
-        QFile::remove(path);
+    if (!QFileInfo(path).isFile() || storedExec(path) != execValue(QString::fromStdString(executablePath)))
+        return true;
+    QFile file(path);
+    if (!file.remove())
+        return fail(reason, file.errorString());
+    return true;
 }
 
 } // namespace platform

@@ -46,65 +46,95 @@ bool readValue(HKEY key, const wchar_t* name, wchar_t (&buffer)[MAX_PATH])
     return RegGetValueW(key, nullptr, name, RRF_RT_REG_SZ, nullptr, buffer, &size) == ERROR_SUCCESS;
 }
 
-void registerPath(const std::wstring& name, const wchar_t* path)
+bool fail(std::string* reason, const char* why)
+{
+    if (reason)
+        *reason = why;
+    return false;
+}
+
+bool registerPath(const std::wstring& name, const wchar_t* path, std::string* reason)
 {
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-        return;
+        return fail(reason, "the Run key cannot be opened");
     wchar_t stored[MAX_PATH] = {};
     if (readValue(key, name.c_str(), stored) && std::wcscmp(stored, path) == 0) {
         RegCloseKey(key);
-        return;
+        return true;
     }
     RegDeleteValueW(key, name.c_str());
     const DWORD bytes = static_cast<DWORD>(sizeof(wchar_t) * (lstrlenW(path) + 1));
-    RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(path), bytes);
+    const LONG written = RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(path), bytes);
     RegCloseKey(key);
+    return written == ERROR_SUCCESS || fail(reason, "the value cannot be written");
+}
+
+// The running executable's full path, or empty when it does not fit.
+std::wstring ownPath()
+{
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    // A truncated path would name a program that does not exist.
+    if (length == 0 || length >= MAX_PATH)
+        return std::wstring();
+    return std::wstring(path, length);
+}
+
+bool unregisterPath(const std::wstring& name, const std::wstring& path, std::string* reason)
+{
+    if (name.empty() || path.empty())
+        return true;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return true;
+    // Only this executable's own value goes; Windows paths ignore case. A
+    // value too long to read cannot name this executable.
+    wchar_t stored[MAX_PATH] = {};
+    bool removed = true;
+    if (readValue(key, name.c_str(), stored) && _wcsicmp(stored, path.c_str()) == 0)
+        removed = RegDeleteValueW(key, name.c_str()) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return removed || fail(reason, "the value cannot be removed");
 }
 
 } // namespace
 
 std::string currentExecutablePath()
 {
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return std::string();
-    return narrow(path);
+    const std::wstring path = ownPath();
+    return path.empty() ? std::string() : narrow(path.c_str());
 }
 
-void registerAutoStart(const std::string& name)
+std::string autoStartEntry(const std::string& name)
 {
-    if (name.empty())
-        return;
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    // A truncated path would register a program that does not exist.
-    if (length == 0 || length >= MAX_PATH)
-        return;
-    registerPath(widen(name), path);
+    return "HKEY_CURRENT_USER\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\\" + name;
 }
 
-void registerAutoStart(const std::string& name, const std::string& executablePath)
+bool registerAutoStart(const std::string& name, std::string* reason)
+{
+    const std::wstring path = ownPath();
+    if (name.empty() || path.empty())
+        return fail(reason, "the path of the program is not known");
+    return registerPath(widen(name), path.c_str(), reason);
+}
+
+bool registerAutoStart(const std::string& name, const std::string& executablePath, std::string* reason)
 {
     if (name.empty() || executablePath.empty())
-        return;
+        return fail(reason, "the path of the program is not known");
     const std::wstring path = widen(executablePath);
-    registerPath(widen(name), path.c_str());
+    return registerPath(widen(name), path.c_str(), reason);
 }
 
-void unregisterAutoStart(const std::string& name)
+bool unregisterAutoStart(const std::string& name, std::string* reason)
 {
-    if (name.empty())
-        return;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-        return;
-    const std::wstring wideName = widen(name);
-    // Asked without a buffer, so a value too long to read still counts as there.
-    if (RegGetValueW(key, nullptr, wideName.c_str(), RRF_RT_REG_SZ, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
-        RegDeleteValueW(key, wideName.c_str());
-    RegCloseKey(key);
+    return unregisterPath(widen(name), ownPath(), reason);
+}
+
+bool unregisterAutoStart(const std::string& name, const std::string& executablePath, std::string* reason)
+{
+    return unregisterPath(widen(name), widen(executablePath), reason);
 }
 
 } // namespace platform

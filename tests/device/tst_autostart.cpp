@@ -116,7 +116,8 @@ private slots:
 
     void onWritesEntry();
     void runningExecutableIsRegistered();
-    void offRemovesEntry();
+    void offRemovesOnlyOwnEntry_data();
+    void offRemovesOnlyOwnEntry();
     void samePathLeavesEntryUntouched();
     void movedExecutableReplacesEntry();
     void execIsQuoted_data();
@@ -153,21 +154,37 @@ void tst_autoStart::runningExecutableIsRegistered()
     QCOMPARE(decodeExec(execLines().at(0).mid(5)), QCoreApplication::applicationFilePath());
 }
 
-void tst_autoStart::offRemovesEntry()
+void tst_autoStart::offRemovesOnlyOwnEntry_data()
 {
+    QTest::addColumn<QString>("registered");   // empty: the running executable
+    QTest::addColumn<bool>("removed");
+
+    QTest::newRow("this executable's entry") << QString() << true;
+    QTest::newRow("another copy's entry") << "/opt/qr7215/bin/QR-7215" << false;
+    QTest::newRow("a copy beside this one")
+        << QCoreApplication::applicationFilePath() + QStringLiteral("-demo") << false;
+}
+
+void tst_autoStart::offRemovesOnlyOwnEntry()
+{
+    QFETCH(QString, registered);
+    QFETCH(bool, removed);
+
     const QString other = QFileInfo(entryPath()).absolutePath() + QStringLiteral("/other.desktop");
-    platform::registerAutoStart(kName, "/opt/qr7215/bin/QR-7215");
-    platform::registerAutoStart("other", "/usr/bin/other");
-    QVERIFY(QFile::exists(entryPath()));
+    QVERIFY(registered.isEmpty() ? platform::registerAutoStart(kName)
+                                 : platform::registerAutoStart(kName, registered.toStdString()));
+    QVERIFY(platform::registerAutoStart("other", "/usr/bin/other"));
+    const QStringList before = entryLines();
 
-    platform::unregisterAutoStart(kName);
-    QVERIFY(!QFile::exists(entryPath()));
+    QVERIFY(platform::unregisterAutoStart(kName));
+    QCOMPARE(QFile::exists(entryPath()), !removed);
+    if (!removed)
+        QCOMPARE(entryLines(), before);
     QVERIFY(QFile::exists(other));
 
-    // Off again with nothing registered stays quiet and harmless.
-    platform::unregisterAutoStart(kName);
-    QVERIFY(!QFile::exists(entryPath()));
-    QVERIFY(QFile::exists(other));
+    // Off again stays quiet and harmless.
+    QVERIFY(platform::unregisterAutoStart(kName));
+    QCOMPARE(QFile::exists(entryPath()), !removed);
 }
 
 void tst_autoStart::samePathLeavesEntryUntouched()
@@ -240,7 +257,7 @@ void tst_autoStart::configHomeDefaultsToDotConfig()
     platform::registerAutoStart(kName, "/opt/qr/QR-7215");
     const QString expected = home.path() + QStringLiteral("/.config/autostart/QR-7215.desktop");
     const bool written = QFile::exists(expected);
-    platform::unregisterAutoStart(kName);
+    platform::unregisterAutoStart(kName, "/opt/qr/QR-7215");
     const bool removed = !QFile::exists(expected);
 
     qputenv("XDG_CONFIG_HOME", savedConfig);

@@ -2,6 +2,9 @@
 // read, and that a save which cannot complete keeps the old file.
 #include "comsettings.h"
 #include "comsettingsfile.h"
+#include "logcapture.h"
+#include "savefailurelog.h"
+#include "settingslocation.h"
 #include "testenv.h"
 
 #include <QDir>
@@ -16,6 +19,7 @@
 #include <pwd.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 namespace {
@@ -172,6 +176,8 @@ private slots:
     void portNameXmlCannotCarryIsNotSaved();
     void saveCutShortKeepsOldFile_data();
     void saveCutShortKeepsOldFile();
+    void fileLivesWhereAppFolderCanHoldIt_data();
+    void fileLivesWhereAppFolderCanHoldIt();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -487,6 +493,75 @@ void tst_comSettingsFile::saveCutShortKeepsOldFile()
         return comSettingsFile::write(file, s);
     }) == Outcome::True);
     QCOMPARE(readAll(file), kDefaultsFile);
+}
+
+void tst_comSettingsFile::fileLivesWhereAppFolderCanHoldIt_data()
+{
+    QTest::addColumn<QString>("app");   // "writable", "read-only", "read-only with file", "configs is a file"
+    QTest::addColumn<bool>("perUser");
+
+    QTest::newRow("writable folder") << "writable" << false;
+    QTest::newRow("read-only folder") << "read-only" << true;
+    QTest::newRow("read-only folder with a file") << "read-only with file" << true;
+    QTest::newRow("configs is a file") << "configs is a file" << true;
+}
+
+void tst_comSettingsFile::fileLivesWhereAppFolderCanHoldIt()
+{
+    QFETCH(QString, app);
+    QFETCH(bool, perUser);
+
+    QTemporaryDir dir(testsupport::tempRoot() + QStringLiteral("/app-XXXXXX"));
+    const QString appDir = dir.path();
+    const QString beside = appDir + QStringLiteral("/configs/config_com.xml");
+    const QString userFile = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/Tarvolt/UPS/config_com.xml");
+    const bool withFile = app == QLatin1String("read-only with file");
+    if (app == QLatin1String("configs is a file")) {
+        QFile file(appDir + QStringLiteral("/configs"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    } else if (app.startsWith(QLatin1String("read-only"))) {
+        // Root writes through every mode bit: only a read-only mount stops it.
+        const QByteArray path = QFile::encodeName(appDir);
+        if (::mount("tmpfs", path.constData(), "tmpfs", 0, "size=64k") != 0)
+            QSKIP("no permission to mount a read-only folder");
+        if (withFile) {
+            comSettings s;
+            s.pollDelay = 777;
+            QVERIFY(QDir().mkpath(appDir + QStringLiteral("/configs")));
+            QVERIFY(comSettingsFile::write(beside, s));
+        }
+        const int ro = ::mount(nullptr, path.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr);
+        if (ro != 0)
+            ::umount(path.constData());
+        QCOMPARE(ro, 0);
+    }
+
+    const platform::connectionSettingsFiles files = platform::connectionSettingsLocation(appDir);
+    QCOMPARE(files.file, perUser ? userFile : beside);
+    QCOMPARE(files.firstStartDefault, withFile ? beside : QString());
+    if (withFile) {
+        comSettings first;
+        QVERIFY(comSettingsFile::read(files.firstStartDefault, first));
+        QCOMPARE(first.pollDelay, 777u);
+    }
+    comSettings s;
+    QVERIFY(comSettingsFile::write(files.file, s));
+
+    // A save that fails is told once, with the file and the reason, until one succeeds.
+    if (perUser) {
+        LogCapture log;
+        QString reason;
+        for (int i = 0; i < 2; ++i) {
+            QVERIFY(!comSettingsFile::write(beside, s, &reason));
+            saveFailureLog::saved(beside, false, reason);
+        }
+        QTRY_COMPARE(log.countStartingWith(QStringLiteral("Settings could not be saved to ") + beside + ": "), 1);
+        QVERIFY(!reason.isEmpty());
+        QVERIFY(log.lines.first().contains(reason));
+    }
+    if (app.startsWith(QLatin1String("read-only")))
+        QCOMPARE(::umount(QFile::encodeName(appDir).constData()), 0);
+    QFile::remove(userFile);
 }
 
 QR_TEST_GUILESS_MAIN(tst_comSettingsFile)
