@@ -325,10 +325,15 @@ void connection::close()
 {
     // Before the mutex: a request in progress holds it, and only leaves
     // early once it sees the mark or is woken.
-    m_closing.store(true, std::memory_order_release);
-    m_port.wake();
+    abort();
     std::lock_guard<std::mutex> lock(m_mutex);
     closeLocked();
+}
+
+void connection::abort()
+{
+    m_closing.store(true, std::memory_order_release);
+    m_port.wake();
 }
 
 void connection::closeLocked()

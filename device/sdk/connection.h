@@ -55,6 +55,10 @@ public:
     // milliseconds), waits for it to leave, then closes. Later calls give
     // NOT_OPEN. Safe from any thread while another one is in a request.
     void close();
+    // Marks the link closing and wakes a request in progress, without
+    // waiting for it: what a close during the open needs, since the open
+    // itself holds the connection until it returns.
+    void abort();
 
 private:
     using clock = std::chrono::steady_clock;

@@ -45,21 +45,53 @@ int connectionTable::reserve(deviceDescriptor* descriptor)
     std::lock_guard<std::mutex> lock(m_mutex);
     if (lookup(descriptor) || m_opening.count(descriptor))
         return QR7215_E_ALREADY_OPEN;
-    m_opening.insert(descriptor);
+    m_opening[descriptor] = opening{};
     return QR7215_OK;
 }
 
-void connectionTable::finish(deviceDescriptor* descriptor, std::shared_ptr<connection> link)
+bool connectionTable::attach(const deviceDescriptor* descriptor, std::shared_ptr<connection> link)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_opening.erase(descriptor);
+    const auto it = m_opening.find(descriptor);
+    if (it == m_opening.end() || it->second.cancelled)
+        return false;
+    it->second.link = std::move(link);
+    return true;
+}
+
+bool connectionTable::cancelOpen(const deviceDescriptor* descriptor, std::shared_ptr<connection>& pending)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto it = m_opening.find(descriptor);
+    if (it == m_opening.end())
+        return false;
+    it->second.cancelled = true;
+    pending = it->second.link;
+    return true;
+}
+
+int connectionTable::finish(deviceDescriptor* descriptor, std::shared_ptr<connection> link)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    const auto it = m_opening.find(descriptor);
+    const bool cancelled = it != m_opening.end() && it->second.cancelled;
+    if (it != m_opening.end())
+        m_opening.erase(it);
+    if (cancelled) {
+        // Closed outside the table's lock: a close waits for the port.
+        lock.unlock();
+        if (link)
+            link->close();
+        return QR7215_E_NOT_OPEN;
+    }
     if (!link)
-        return;
+        return QR7215_OK;
     while (m_nextHandle == 0 || m_open.count(m_nextHandle))
         ++m_nextHandle;
     const uint32_t handle = m_nextHandle++;
     m_open[handle] = entry{descriptor, std::move(link)};
     descriptor->handle = handle;
+    return QR7215_OK;
 }
 
 std::shared_ptr<connection> connectionTable::find(const deviceDescriptor* descriptor) const

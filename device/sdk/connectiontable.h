@@ -9,7 +9,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 
 #include "qr7215sdk.h"
@@ -31,9 +30,18 @@ public:
     // Marks an open in progress for the descriptor. QR7215_E_ALREADY_OPEN
     // when it has a link or another thread is opening it.
     int reserve(deviceDescriptor* descriptor);
+    // Makes the connection being opened reachable by cancelOpen(). False
+    // when the open has been cancelled already.
+    bool attach(const deviceDescriptor* descriptor, std::shared_ptr<connection> link);
     // Ends the open begun by reserve(): with a connection it is entered and
-    // its handle written to the descriptor; with none the reservation is dropped.
-    void finish(deviceDescriptor* descriptor, std::shared_ptr<connection> link);
+    // its handle written to the descriptor; with none the reservation is
+    // dropped. An open cancelled meanwhile enters nothing and gives
+    // QR7215_E_NOT_OPEN.
+    int finish(deviceDescriptor* descriptor, std::shared_ptr<connection> link);
+    // For a descriptor with an open in progress: marks it cancelled and
+    // gives the connection being opened (null before attach()). False when
+    // no open is in progress.
+    bool cancelOpen(const deviceDescriptor* descriptor, std::shared_ptr<connection>& pending);
 
     // The descriptor's link, or null.
     std::shared_ptr<connection> find(const deviceDescriptor* descriptor) const;
@@ -52,7 +60,11 @@ private:
 
     mutable std::mutex m_mutex;
     std::map<uint32_t, entry> m_open;
-    std::set<const void*> m_opening;
+    struct opening {
+        std::shared_ptr<connection> link;
+        bool cancelled = false;
+    };
+    std::map<const void*, opening> m_opening;
     std::map<const void*, std::string> m_names;
     uint32_t m_nextHandle = 1;
 };

@@ -62,6 +62,7 @@ int UPS_DeviceOpen(deviceDescriptor* descriptor, deviceInfo* info)
         if (rc != QR7215_OK)
             return rc;
         std::shared_ptr<connection> link;
+        deviceInfo found{};
         try {
             const std::string device =
                 serialPort::deviceName(table.boundName(descriptor), descriptor->comPort);
@@ -69,18 +70,21 @@ int UPS_DeviceOpen(deviceDescriptor* descriptor, deviceInfo* info)
             rc = lineSettingsFrom(*descriptor, device, line);
             if (rc == QR7215_OK) {
                 link = std::make_shared<connection>(line);
-                deviceInfo found{};
-                rc = link->open(found);
-                if (rc == QR7215_OK)
-                    *info = found;
-                else
+                // A close that came first leaves nothing to open; one that
+                // comes during the open cuts its identification read short.
+                rc = table.attach(descriptor, link) ? link->open(found) : QR7215_E_NOT_OPEN;
+                if (rc != QR7215_OK)
                     link.reset();
             }
         } catch (...) {
             table.finish(descriptor, nullptr);
             throw;
         }
-        table.finish(descriptor, link);
+        const int entered = table.finish(descriptor, link);
+        if (rc == QR7215_OK)
+            rc = entered;
+        if (rc == QR7215_OK)
+            *info = found;
         return rc;
     });
 }
@@ -90,10 +94,19 @@ int UPS_DeviceClose(deviceDescriptor* descriptor)
     if (!descriptor)
         return QR7215_E_ARGUMENT;
     return guarded([&] {
-        std::shared_ptr<connection> link = connectionTable::instance().remove(descriptor);
-        if (!link)
+        connectionTable& table = connectionTable::instance();
+        std::shared_ptr<connection> link = table.remove(descriptor);
+        if (link) {
+            link->close();
+            return QR7215_OK;
+        }
+        // An open in progress (a silent module holds it for every retry's
+        // time-out) ends within milliseconds, with QR7215_E_NOT_OPEN.
+        std::shared_ptr<connection> pending;
+        if (!table.cancelOpen(descriptor, pending))
             return QR7215_E_NOT_OPEN;
-        link->close();
+        if (pending)
+            pending->abort();
         return QR7215_OK;
     });
 }

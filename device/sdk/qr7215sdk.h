@@ -107,6 +107,8 @@ enum {
 QR7215SDK_API int UPS_SetPortName(void* descriptor, const char* name);
 
 QR7215SDK_API int UPS_DeviceOpen(deviceDescriptor* descriptor, deviceInfo* info);
+/* Also cancels an UPS_DeviceOpen in progress on another thread: that open
+ * then returns QR7215_E_NOT_OPEN within milliseconds. */
 QR7215SDK_API int UPS_DeviceClose(deviceDescriptor* descriptor);
 /* Reads count (1..125) holding registers from register number start (40000 and up). */
 QR7215SDK_API int UPS_ReadRegisters(deviceDescriptor* descriptor, uint16_t start,

@@ -15,7 +15,9 @@ namespace qr7215sdk {
 class serialPort
 {
 public:
-    serialPort() = default;
+    // Makes the wake object at once: a close may wake the port from another
+    // thread before the port has been claimed.
+    serialPort();
     ~serialPort();
     serialPort(const serialPort&) = delete;
     serialPort& operator=(const serialPort&) = delete;
@@ -53,7 +55,7 @@ public:
     // Once woken, every later wait returns woken at once.
     waitResult waitForInput(uint32_t timeoutMs);
     // Ends a waitForInput() in progress in another thread, and every later
-    // one. Safe from any thread once the port has been claimed.
+    // one. Safe from any thread at any time.
     void wake();
 
 private:

@@ -83,6 +83,11 @@ int openError(int err)
 
 } // namespace
 
+serialPort::serialPort()
+    : m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+{
+}
+
 serialPort::~serialPort()
 {
     detach();
@@ -129,13 +134,9 @@ bool serialPort::baudSupported(uint32_t baud)
 int serialPort::claim(const std::string& device)
 {
     release();
-    // Made here, before the connection can be seen by another thread, and
-    // kept until the port object goes: wake() may come at any moment after.
-    if (m_wakeFd < 0) {
-        m_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        if (m_wakeFd < 0)
-            return QR7215_E_IO;
-    }
+    // Without its wake object a request on this port could not be cut short.
+    if (m_wakeFd < 0)
+        return QR7215_E_IO;
     // Non-blocking: a modem line without carrier must not hold the open up.
     const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)

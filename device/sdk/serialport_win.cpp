@@ -12,6 +12,11 @@
 
 namespace qr7215sdk {
 
+serialPort::serialPort()
+    : m_wakeEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr))
+{
+}
+
 serialPort::~serialPort()
 {
     if (m_wakeEvent)
@@ -37,14 +42,8 @@ bool serialPort::baudSupported(uint32_t baud)
 
 int serialPort::claim(const std::string&)
 {
-    // Made before the connection can be seen by another thread, and kept
-    // until the port object goes: wake() may come at any moment after.
-    if (!m_wakeEvent) {
-        m_wakeEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        if (!m_wakeEvent)
-            return QR7215_E_IO;
-    }
-    return QR7215_OK;
+    // Without its wake object a request on this port could not be cut short.
+    return m_wakeEvent ? QR7215_OK : QR7215_E_IO;
 }
 
 int serialPort::connectError(int)

@@ -274,13 +274,15 @@ void tst_sdkFaults::closeCutsARequestInFlight_data()
     QTest::addColumn<int>("timeoutMs");
     QTest::addColumn<int>("retries");
     QTest::addColumn<int>("requestsBeforeClose");
-    QTest::addColumn<bool>("write");
+    QTest::addColumn<QString>("request");
     // Waiting for the first answer: without the cut, 4 x 2 s and more.
-    QTest::newRow("read, first attempt") << 2000 << 3 << 1 << false;
-    QTest::newRow("write, first attempt") << 2000 << 3 << 1 << true;
+    QTest::newRow("read, first attempt") << 2000 << 3 << 1 << "read";
+    QTest::newRow("write, first attempt") << 2000 << 3 << 1 << "write";
     // Later on, the close falls into an answer wait or into the quiet wait
     // after a time-out, whichever the timing gives.
-    QTest::newRow("read, a later attempt") << 150 << 20 << 3 << false;
+    QTest::newRow("read, a later attempt") << 150 << 20 << 3 << "read";
+    // The open's identification read, on a link not yet in the table.
+    QTest::newRow("open, identification") << 2000 << 3 << 1 << "open";
 }
 
 void tst_sdkFaults::closeCutsARequestInFlight()
@@ -288,16 +290,23 @@ void tst_sdkFaults::closeCutsARequestInFlight()
     QFETCH(int, timeoutMs);
     QFETCH(int, retries);
     QFETCH(int, requestsBeforeClose);
-    QFETCH(bool, write);
+    QFETCH(QString, request);
     deviceDescriptor d = lineDescriptor(uint32_t(timeoutMs), uint32_t(retries));
     closeAtExit guard(d);
-    QCOMPARE(openOn(d, m_sim.linkPath()), int(QR7215_OK));
+    const bool open = request == QLatin1String("open");
+    if (open)
+        QCOMPARE(UPS_SetPortName(&d, QFile::encodeName(m_sim.linkPath()).constData()), int(QR7215_OK));
+    else
+        QCOMPARE(openOn(d, m_sim.linkPath()), int(QR7215_OK));
     QCOMPARE(m_sim.command(QStringLiteral("fault timeout")), QStringLiteral("ok"));
     const int before = requests();
     std::atomic<int> rc{1};
     std::thread worker([&] {
         uint16_t v[20] = {};
-        rc = write ? UPS_WriteRegisters(&d, 40004, 1, v) : UPS_ReadRegisters(&d, 40016, 20, v);
+        deviceInfo info{};
+        rc = open ? UPS_DeviceOpen(&d, &info)
+             : request == QLatin1String("write") ? UPS_WriteRegisters(&d, 40004, 1, v)
+                                                 : UPS_ReadRegisters(&d, 40016, 20, v);
     });
     QTRY_VERIFY_WITH_TIMEOUT(requests() - before >= requestsBeforeClose, 10000);
     QElapsedTimer t;
