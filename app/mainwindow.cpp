@@ -283,8 +283,20 @@ bool mainWindow::hidesToTray() const
     return m_trayIcon->isVisible() && trayAvailable();
 }
 
+bool mainWindow::sessionEnding() const
+{
+    return qApp->isSavingSession();
+}
+
 void mainWindow::closeEvent(QCloseEvent* event)
 {
+    // A log-out or shut-down closes every window and is cancelled by one that
+    // refuses; the post-process script itself may be what shuts down.
+    if (sessionEnding()) {
+        event->accept();
+        QMetaObject::invokeMethod(qApp, "quit", Qt::QueuedConnection);
+        return;
+    }
     if (hidesToTray()) {
         hide();
         event->ignore();
@@ -349,6 +361,13 @@ void mainWindow::slotOnShowNormal()
     showNormal();
 }
 
+void mainWindow::slotOnBringToFront()
+{
+    showNormal();
+    raise();
+    activateWindow();
+}
+
 void mainWindow::slotOnShowConfigWidget(bool checked)
 {
     if (checked)
@@ -392,10 +411,17 @@ void mainWindow::slotOnCurrentTabChanged(int index)
 void mainWindow::slotOnUpdate()
 {
     const bool connected = g_comAdapter.isConnected();
-    m_connectToolBar->setEnabled(!connected);
-    m_disconnectToolBar->setEnabled(connected);
-    m_connectAction->setEnabled(!connected);
-    m_disconnectAction->setEnabled(connected);
+    const linkSupervisor::state link = m_comSettingsWidget->linkState();
+    // While an attempt runs or a lost link is being reopened, Disconnect is
+    // what stops it.
+    const bool busy = connected || link != linkSupervisor::state::Closed;
+    m_connectToolBar->setEnabled(!busy);
+    m_disconnectToolBar->setEnabled(busy);
+    m_connectAction->setEnabled(!busy);
+    m_disconnectAction->setEnabled(busy);
+    showTrayToolTip(link == linkSupervisor::state::Lost
+                        ? tr("Ulmavox: communication with the module lost, reconnecting")
+                        : tr("Ulmavox"));
     if (connected) {
         showConnectionState(tr("Connected"), QStringLiteral("background-color:") + QStringLiteral("green"));
         // Hidden without a tray icon the window could be neither restored nor quit.
@@ -406,9 +432,20 @@ void mainWindow::slotOnUpdate()
     } else {
         removePageTab(tr("Config"), m_configAction);
         removePageTab(tr("Firmware Update"), m_firmwareUpdateAction);
-        showConnectionState(tr("Disconnected"), QStringLiteral("background-color:") + QStringLiteral(" "));
+        if (link == linkSupervisor::state::Lost)
+            showConnectionState(tr("Link lost"), QStringLiteral("background-color:") + QStringLiteral("orange"));
+        else if (link == linkSupervisor::state::Connecting)
+            showConnectionState(tr("Connecting..."), QStringLiteral("background-color:") + QStringLiteral(" "));
+        else
+            showConnectionState(tr("Disconnected"), QStringLiteral("background-color:") + QStringLiteral(" "));
     }
     m_dateTimeLabel->setText(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+}
+
+void mainWindow::showTrayToolTip(const QString& text)
+{
+    if (m_trayIcon->toolTip() != text)
+        m_trayIcon->setToolTip(text);
 }
 
 void mainWindow::showConnectionState(const QString& text, const QString& styleSheet)
@@ -434,6 +471,10 @@ void mainWindow::slotOnChangeTrayIcon(bool state)
 void mainWindow::slotOnConnect(comSettings& settings)
 {
     m_autoHide = settings.autoHide;
+    // The status page switched its display on for the new link; a link
+    // reopened while another tab is current leaves that tab's page the
+    // active one.
+    slotOnCurrentTabChanged(m_tabWidget->currentIndex());
 }
 
 void mainWindow::slotOnDisconnect()

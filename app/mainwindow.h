@@ -55,12 +55,18 @@ private slots:
     // Ends what runs in the background before the program goes away.
     void slotOnAboutToQuit();
 
+public slots:
+    // A second start asked this one to show itself.
+    void slotOnBringToFront();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
     // Whether the desktop shows a system tray; tests choose the answer.
     virtual bool trayAvailable() const;
+    // Whether the session manager is ending the session; tests choose the answer.
+    virtual bool sessionEnding() const;
 
 private:
     void createActions();
@@ -74,6 +80,7 @@ private:
     // the window back; elsewhere they act as usual.
     bool hidesToTray() const;
     void showConnectionState(const QString& text, const QString& styleSheet);
+    void showTrayToolTip(const QString& text);
     void removePageTab(const QString& title, QAction* action);
 
     QMenu* m_controlMenu = nullptr;

@@ -5,6 +5,10 @@
 
 #include <QCoreApplication>
 
+#include <chrono>
+#include <climits>
+#include <thread>
+
 comAdapter g_comAdapter;
 
 namespace {
@@ -16,6 +20,13 @@ void showVersions(const QString& hw, const QString& fw, const QString& drv)
     g_consolePrint.showHwVer(hw);
     g_consolePrint.showFwVer(fw);
     g_consolePrint.showDrvVer(drv);
+}
+
+// A clock the wall clock's jumps do not move.
+qint64 steadyMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 QString invalidStartLine(uint start)
@@ -40,13 +51,33 @@ void comAdapter::initDescriptor()
 
 void comAdapter::closeFirstOnQuit(QCoreApplication* app)
 {
-    connect(app, &QCoreApplication::aboutToQuit, this, [this] {
-        if (isConnected())
-            slotCloseDevice();
-    });
+    // Also when not connected: an open in progress is cancelled.
+    connect(app, &QCoreApplication::aboutToQuit, this, [this] { slotCloseDevice(); });
+}
+
+quint32 comAdapter::lostAfterMs(const comSettings& settings)
+{
+    const quint64 polls = 3ull * settings.pollDelay;
+    const quint64 request = (quint64(settings.numOfRetries) + 1) * settings.responseTimeout;
+    return static_cast<quint32>(qMin<quint64>(qMax<quint64>(qMax(polls, request), 2000), UINT32_MAX));
+}
+
+void comAdapter::prepareOpen()
+{
+    std::lock_guard<std::mutex> lock(m_stateMutex);
+    m_cancelOpen = false;
+    // From here, not from the worker's start: a close in between must know
+    // that an open is on its way.
+    m_opening.store(true);
 }
 
 int comAdapter::slotOpenDevice(comSettings* settings)
+{
+    prepareOpen();
+    return openDevice(settings, true);
+}
+
+int comAdapter::openDevice(comSettings* settings, bool reportFailure)
 {
     int result;
     deviceInfo info{};
@@ -63,29 +94,38 @@ int comAdapter::slotOpenDevice(comSettings* settings)
             m_descriptor.baudRate = settings->baudRate;
             m_descriptor.responseTimeout = settings->responseTimeout;
             m_descriptor.retries = settings->numOfRetries;
+            m_lostAfterMs.store(lostAfterMs(*settings));
             // The port the operator chose is the port that is opened, whatever
             // number its name happens to carry.
             portName = settings->comPort;
             UPS_SetPortName(&m_descriptor, portName.toUtf8().constData());
         }
         result = UPS_DeviceOpen(&m_descriptor, &info);
-        if (result == 0)
-            m_info = info;
-        m_connected.store(result == 0, std::memory_order_release);
+        m_opening.store(false);
+        bool cancelled;
+        {
+            std::lock_guard<std::mutex> state(m_stateMutex);
+            cancelled = m_cancelOpen;
+            if (!cancelled) {
+                if (result == 0) {
+                    m_info = info;
+                    m_linkLost.store(false);
+                    m_lastAnswerMs.store(steadyMs());
+                }
+                m_connected.store(result == 0, std::memory_order_release);
+            }
+        }
+        if (cancelled) {
+            // The open got through just before the close that cancelled it.
+            if (result == 0)
+                UPS_DeviceClose(&m_descriptor);
+            return QR7215_E_NOT_OPEN;
+        }
     }
 
     if (result != 0) {
-        // Failure lines go through the throttle: an Auto Connect or a
-        // repeated click on a port that stays busy is one line and a count.
-        g_consolePrint.showError(QStringLiteral("Open device error:") + QString::number(result));
-        QString why = QString::fromUtf8(UPS_ErrorText(result));
-        if (!portName.isEmpty())
-            why = QStringLiteral("Port ") + portName + QStringLiteral(": ") + why;
-        if (result == QR7215_E_PERMISSION)
-            why += QStringLiteral(". Your user must be a member of the group that owns the port "
-                                  "(usually dialout: sudo usermod -aG dialout $USER, then log in again).");
-        g_consolePrint.showError(why);
-        showVersions(kNoVersion, kNoVersion, kNoVersion);
+        if (reportFailure)
+            reportOpenFailure(result, portName);
         return result;
     }
 
@@ -98,24 +138,80 @@ int comAdapter::slotOpenDevice(comSettings* settings)
     return 0;
 }
 
+void comAdapter::reportOpenFailure(int result, const QString& portName)
+{
+    // Failure lines go through the throttle: a repeated click on a port that
+    // stays busy is one line and a count.
+    g_consolePrint.showError(QStringLiteral("Open device error:") + QString::number(result));
+    QString why = QString::fromUtf8(UPS_ErrorText(result));
+    if (!portName.isEmpty())
+        why = QStringLiteral("Port ") + portName + QStringLiteral(": ") + why;
+    if (result == QR7215_E_PERMISSION)
+        why += QStringLiteral(". Your user must be a member of the group that owns the port "
+                              "(usually dialout: sudo usermod -aG dialout $USER, then log in again).");
+    g_consolePrint.showError(why);
+    showVersions(kNoVersion, kNoVersion, kNoVersion);
+}
+
 int comAdapter::slotCloseDevice()
+{
+    return close(true);
+}
+
+int comAdapter::closeLostLink()
+{
+    return close(false);
+}
+
+int comAdapter::close(bool report)
 {
     // Not under m_ioMutex: a read in flight holds it for up to (retries + 1)
     // time-outs, and the library cuts that read short when asked to close.
-    // Open and close both come from the GUI thread, so the descriptor's line
-    // fields do not change meanwhile. The flag goes first, so that the cut
-    // read knows it was not a failure worth a line.
-    const bool wasConnected = m_connected.exchange(false, std::memory_order_acq_rel);
-    const int result = UPS_DeviceClose(&m_descriptor);
+    // The flag goes first, so that the cut read knows it was not a failure
+    // worth a line.
+    bool wasConnected;
+    {
+        std::lock_guard<std::mutex> lock(m_stateMutex);
+        m_cancelOpen = true;
+        wasConnected = m_connected.exchange(false, std::memory_order_acq_rel);
+    }
+    int result = UPS_DeviceClose(&m_descriptor);
+    // An open handed to a worker a moment ago may not have reached the
+    // library yet; it does within microseconds, and is then cancelled.
+    for (int i = 0; i < 200 && result != 0 && !wasConnected && m_opening.load(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        result = UPS_DeviceClose(&m_descriptor);
+    }
     if (result != 0) {
         m_connected.store(wasConnected, std::memory_order_release);
         return result;
     }
-    const uint port = m_descriptor.comPort;
-    const uint slave = m_descriptor.slaveAddress;
-    g_consolePrint.showMsg(QStringLiteral("Close port %1 slave address %2 is success").arg(port).arg(slave));
+    // A cancelled attempt had nothing open to report.
+    if (!wasConnected)
+        return 0;
+    if (report) {
+        const uint port = m_descriptor.comPort;
+        const uint slave = m_descriptor.slaveAddress;
+        g_consolePrint.showMsg(QStringLiteral("Close port %1 slave address %2 is success").arg(port).arg(slave));
+    }
     showVersions(kNoVersion, kNoVersion, kNoVersion);
     return 0;
+}
+
+void comAdapter::noteResult(int result)
+{
+    // An answer, even a Modbus exception, shows that the module is there.
+    const bool unanswered = result == QR7215_E_TIMEOUT || result == QR7215_E_CRC
+                            || result == QR7215_E_BAD_ANSWER;
+    if (result == QR7215_E_LINK_LOST || result == QR7215_E_IO) {
+        m_linkLost.store(true, std::memory_order_release);
+    } else if (unanswered) {
+        const qint64 silentFor = steadyMs() - m_lastAnswerMs.load();
+        if (silentFor > qint64(m_lostAfterMs.load()))
+            m_linkLost.store(true, std::memory_order_release);
+    } else if (result != QR7215_E_NOT_OPEN && result != QR7215_E_ARGUMENT) {
+        m_lastAnswerMs.store(steadyMs());
+    }
 }
 
 int comAdapter::slotReadStatus(ushort usRegStartAddr, uchar ubNRegs, ushort* arusBufferOut)
@@ -128,6 +224,7 @@ int comAdapter::slotReadStatus(ushort usRegStartAddr, uchar ubNRegs, ushort* aru
             std::lock_guard<std::mutex> lock(m_ioMutex);
             result = UPS_ReadRegisters(&m_descriptor, usRegStartAddr, ubNRegs, arusBufferOut);
         }
+        noteResult(result);
         if (result == 0)
             return 0;
         // A Disconnect (or the quit) closed the link under this read, or
@@ -151,6 +248,7 @@ int comAdapter::slotWriteRegister(uint regAddr, ushort value)
             std::lock_guard<std::mutex> lock(m_ioMutex);
             result = UPS_WriteRegisters(&m_descriptor, regAddr, 1, &value);
         }
+        noteResult(result);
         if (result == 0) {
             g_consolePrint.showMsg(QStringLiteral("SUCCESS: Setting register ") + QString::number(regAddr)
                                    + QStringLiteral(" to value ") + QString::number(value));

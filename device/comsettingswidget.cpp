@@ -82,6 +82,8 @@ comSettingsWidget::comSettingsWidget(QWidget* parent)
 
     m_timer = new QTimer(this);
     m_timer->setInterval(100);
+    m_link = new linkSupervisor(this);
+    connect(m_link, SIGNAL(signalOpened()), this, SLOT(slotOnLinkOpened()));
 
     slotOnLoadConfig();
     g_comAdapter.initDescriptor();
@@ -289,13 +291,20 @@ void comSettingsWidget::slotOnSaveConfig()
 void comSettingsWidget::slotOnConnect()
 {
     // Connect stays enabled until the next refresh tick, so a second press can
-    // arrive on an open link. The library refuses a second open, and the
-    // adapter would take that refusal for a lost link while the port stays
-    // open: neither Connect nor Disconnect could then reach it again.
+    // arrive while an attempt runs or on an open link; the link ignores it.
+    // The open runs on the link's worker: a silent module holds it for every
+    // retry's time-out, and the window must stay responsive meanwhile.
+    const bool keepTrying = m_autoConnecting;
+    m_autoConnecting = false;
     if (g_comAdapter.isConnected())
         return;
-    if (g_comAdapter.slotOpenDevice(m_settings.get()) != 0)
-        return;
+    m_link->open(*m_settings, keepTrying);
+    showLinkState();
+}
+
+void comSettingsWidget::slotOnLinkOpened()
+{
+    showLinkState();
     emit signalPollCycleChanged(m_settings->pollDelay);
     emit signalConnect(*m_settings);
 }
@@ -303,7 +312,8 @@ void comSettingsWidget::slotOnConnect()
 void comSettingsWidget::slotOnDisconnect()
 {
     emit signalDisconnect();
-    g_comAdapter.slotCloseDevice();
+    m_link->close();
+    showLinkState();
 }
 
 void comSettingsWidget::slotOnAutoBoot(int checked)
@@ -314,18 +324,34 @@ void comSettingsWidget::slotOnAutoBoot(int checked)
         unregisterAutoBoot();
 }
 
+void comSettingsWidget::showLinkState()
+{
+    // Locked from the attempt on, and through a lost link while it is being
+    // reopened: what is shown is what the link was opened with.
+    const bool busy = g_comAdapter.isConnected() || m_link->currentState() != linkSupervisor::state::Closed;
+    m_pushButtonConnect->setEnabled(!busy);
+    m_pushButtonDisconnect->setEnabled(busy);
+    for (QWidget* control : m_lineSettings)
+        control->setEnabled(!busy);
+    const QString connectText = m_link->attemptInFlight() && m_link->currentState() == linkSupervisor::state::Connecting
+                                    ? tr("Connecting...")
+                                    : tr("Connect");
+    if (m_pushButtonConnect->text() != connectText)
+        m_pushButtonConnect->setText(connectText);
+}
+
 void comSettingsWidget::slotOnUpdate()
 {
-    const bool connected = g_comAdapter.isConnected();
-    m_pushButtonConnect->setEnabled(!connected);
-    m_pushButtonDisconnect->setEnabled(connected);
-    for (QWidget* control : m_lineSettings)
-        control->setEnabled(!connected);
+    showLinkState();
 
     if (!m_firstTickDone) {
-        // Marked first: whatever the attempt brings, it is the only one.
+        // Marked first: one Auto Connect per run, whose attempts then go on
+        // until the module answers or Disconnect is pressed.
         m_firstTickDone = true;
-        if (m_settings->autoConnect)
+        if (m_settings->autoConnect) {
+            m_autoConnecting = true;
             m_pushButtonConnect->click();
+            m_autoConnecting = false;
+        }
     }
 }

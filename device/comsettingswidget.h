@@ -5,6 +5,7 @@
 
 #include "basewidget.h"
 #include "comsettings.h"
+#include "linksupervisor.h"
 
 #include <QString>
 
@@ -33,6 +34,8 @@ public:
 
     // The page's one connection record.
     const comSettings& settings() const { return *m_settings; }
+    // Where the link stands: the window's status bar and tray follow it.
+    linkSupervisor::state linkState() const { return m_link->currentState(); }
 
 signals:
     void signalPollCycleChanged(uint value);
@@ -48,9 +51,11 @@ public slots:
 
 private slots:
     void slotOnUpdate();
+    void slotOnLinkOpened();
 
 private:
     void createControls();
+    void showLinkState();
     void showRecord();
     QString configFile() const;
 
@@ -61,6 +66,9 @@ private:
     std::unique_ptr<comSettings> m_settings;
     QTimer* m_timer = nullptr;
     bool m_firstTickDone = false;
+    // The click of Auto Connect: its attempts go on until the module answers.
+    bool m_autoConnecting = false;
+    linkSupervisor* m_link = nullptr;
     // Set while the record is put on the controls: those changes are not edits.
     bool m_showingRecord = false;
 

@@ -68,13 +68,14 @@ update decode(const block& r, const edgeState& previous, quint32 policy)
 
     // Only edges are reported; a steady state says nothing more.
     const quint16 dc = r[kDcOk];
+    const bool known = previous.known;
     if (dc != 0) {
-        if (u.state.lastDcOk == 0) {
+        if (!known || u.state.lastDcOk == 0) {
             u.actions.append({action::Log, QStringLiteral("DC is connected."), false});
             u.state.lastDcOk = dc;
             u.actions.append({action::EmitDcOk, QString(), true});
         }
-    } else if (u.state.lastDcOk != 0) {
+    } else if (!known || u.state.lastDcOk != 0) {
         // The script goes first: on a power loss it is the one thing that
         // must not wait for anything else.
         if (policy == kPolicyDcLost)
@@ -90,7 +91,7 @@ update decode(const block& r, const edgeState& previous, quint32 policy)
 
     const quint16 sw = r[kSw];
     if (sw != 0) {
-        if (u.state.lastSw == 0) {
+        if (!known || u.state.lastSw == 0) {
             u.actions.append({action::Log, QStringLiteral("SW ON."), false});
             u.state.lastSw = sw;
             if (policy == kPolicySwOn)
@@ -101,6 +102,7 @@ update decode(const block& r, const edgeState& previous, quint32 policy)
         u.state.lastSw = 0;
     }
     v.sw = sw != 0;
+    u.state.known = true;
 
     v.remote = r[kRemote] != 0;
     v.batStart = r[kBatStart] != 0;

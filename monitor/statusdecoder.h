@@ -32,11 +32,14 @@ enum : int {
 // Script policy stored as "batExecutePolicy".
 enum : quint32 { kPolicyNone = 0, kPolicyDcLost = 1, kPolicySwOn = 2 };
 
-// The values last reported for the two edge-watched registers.
+// The values last reported for the two edge-watched registers. Until the
+// first block they are unknown, so that the first block reports the state it
+// finds: a start on battery is a loss of DC like any other.
 struct edgeState
 {
     quint16 lastDcOk = 0;
     quint16 lastSw = 0;
+    bool known = false;
 };
 
 // What the page shows. A label text left empty means "leave the label as it is".

@@ -58,13 +58,21 @@ statusMonitorWidget::~statusMonitorWidget()
 
 void statusMonitorWidget::slotOnSetEnabled(bool enabled)
 {
+    // Only the display follows the tab. The poll, the edges, their log lines,
+    // the tray signal and the script go on whichever tab is current and
+    // whether the window is shown or not: a power loss while the operator
+    // looks at another tab, or while the window sits in the tray, must be
+    // acted on like any other.
     m_enabled = enabled;
     if (enabled) {
         m_timer->start(m_refreshInterval);
-        m_monitorThread->startPoll(m_pollCycle);
+        // A running watch takes a changed poll period from here on.
+        if (m_monitorThread->isRunning())
+            m_monitorThread->startPoll(m_pollCycle);
+        if (m_haveView && g_comAdapter.isConnected())
+            showView(m_lastView);
     } else {
         m_timer->stop();
-        m_monitorThread->stopPoll();
     }
 }
 
@@ -89,6 +97,10 @@ void statusMonitorWidget::slotOnPollCycleChanged(uint value)
 void statusMonitorWidget::slotOnConnect(comSettings& settings)
 {
     m_pollCycle = settings.pollDelay;
+    // The watch starts with the link and ends only with the page: when the
+    // link closes or is lost the loop idles, and picks a reopened link up by
+    // itself.
+    m_monitorThread->startPoll(m_pollCycle);
     slotOnSetEnabled(true);
 }
 
@@ -106,6 +118,8 @@ void statusMonitorWidget::slotOnUpdate()
 {
     if (g_comAdapter.isConnected())
         return;
+    // Values of a closed or lost link are not shown as if they were live.
+    m_haveView = false;
     showView(statusDecoder::blank());
 }
 
@@ -129,19 +143,28 @@ void statusMonitorWidget::slotOnLoadFromRegisterTable()
 
 void statusMonitorWidget::slotOnReadResultReady()
 {
-    // Delivered queued: a block read just before the page was switched off
-    // may still arrive, and a switched-off page keeps its last texts.
-    if (!m_enabled)
-        return;
     handleBlock(m_monitorThread->registers());
 }
 
 void statusMonitorWidget::handleBlock(const statusDecoder::block& registers)
 {
-    const statusDecoder::update u = statusDecoder::decode(registers, {m_lastDcOk, m_lastSw}, m_policy);
+    const statusDecoder::update u =
+        statusDecoder::decode(registers, {m_lastDcOk, m_lastSw, m_edgesKnown}, m_policy);
     m_lastDcOk = u.state.lastDcOk;
     m_lastSw = u.state.lastSw;
-    showView(u.shown);
+    m_edgesKnown = u.state.known;
+    // A text the block leaves unchanged keeps the one shown before.
+    const statusDecoder::view before = m_haveView ? m_lastView : statusDecoder::blank();
+    m_lastView = u.shown;
+    if (m_lastView.chargingStatus.isEmpty())
+        m_lastView.chargingStatus = before.chargingStatus;
+    if (m_lastView.powerSupply.isEmpty())
+        m_lastView.powerSupply = before.powerSupply;
+    m_haveView = true;
+    // A page whose tab is not current keeps its texts; it shows the last
+    // block when its tab comes back.
+    if (m_enabled)
+        showView(u.shown);
     for (const statusDecoder::action& a : u.actions) {
         switch (a.what) {
         case statusDecoder::action::Log:

@@ -65,11 +65,17 @@ private:
     int m_refreshInterval = 20;
     quint16 m_lastDcOk = 0;
     quint16 m_lastSw = 0;
+    // False until the first block: that one reports what it finds.
+    bool m_edgesKnown = false;
     QString m_batPath;
     quint32 m_policy = 0;
     batThread* m_batThread = nullptr;
     monitorThread* m_monitorThread = nullptr;
     quint32 m_pollCycle = 10;
-    // A block still queued when the page was switched off is not shown.
+    // Whether the page's display follows the blocks: only while its tab is
+    // current. The watch itself runs on every tab.
     bool m_enabled = false;
+    // What the last block showed, for the display when its tab comes back.
+    statusDecoder::view m_lastView;
+    bool m_haveView = false;
 };

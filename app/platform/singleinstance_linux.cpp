@@ -81,3 +81,18 @@ bool acquireSingleInstance(const char* name)
 }
 
 } // namespace platform
+
+#include "instancechannelname.h"
+
+namespace platform {
+
+QString instanceChannelName(const char* name)
+{
+    // A full path: QLocalServer would otherwise put it in /tmp, shared by
+    // every user of the machine.
+    const QString directory = instanceLockDirectory();
+    return (directory.isEmpty() ? QDir::tempPath() : directory) + QLatin1Char('/') + QString::fromUtf8(name)
+           + QStringLiteral(".sock");
+}
+
+} // namespace platform

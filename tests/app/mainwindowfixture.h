@@ -21,9 +21,11 @@ class testWindow : public mainWindow
 {
 public:
     bool tray = true;
+    bool ending = false;
 
 protected:
     bool trayAvailable() const override { return tray; }
+    bool sessionEnding() const override { return ending; }
 };
 
 class mainWindowFixture : public QObject
@@ -93,7 +95,7 @@ protected:
     bool connectDevice()
     {
         child<QAction>("connectAction")->trigger();
-        return g_comAdapter.isConnected()
+        return QTest::qWaitFor([] { return g_comAdapter.isConnected(); }, 5000)
                && QTest::qWaitFor([this] { return stateLabel()->text() == QLatin1String("Connected"); }, 5000);
     }
 

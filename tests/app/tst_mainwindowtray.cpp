@@ -85,30 +85,39 @@ void tst_mainWindowTray::restoreShowsTheWindow()
 void tst_mainWindowTray::closeHidesToTheTray_data()
 {
     QTest::addColumn<bool>("tray");
-    QTest::newRow("with a tray: hides, keeps running") << true;
-    QTest::newRow("without a tray: quits") << false;
+    QTest::addColumn<bool>("ending");   // the session manager ends the session
+    QTest::newRow("with a tray: hides, keeps running") << true << false;
+    QTest::newRow("without a tray: quits") << false << false;
+    // A refused close would cancel the log-out or shut-down.
+    QTest::newRow("log-out with a tray: closes and quits") << true << true;
 }
 
 void tst_mainWindowTray::closeHidesToTheTray()
 {
     QFETCH(bool, tray);
+    QFETCH(bool, ending);
     m_window->tray = tray;
+    m_window->ending = ending;
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
     QSignalSpy lastWindowClosed(qApp, &QGuiApplication::lastWindowClosed);
 
-    QTimer::singleShot(0, m_window.get(), [this, tray] {
-        m_window->close();
-        // With a tray nothing ends the loop: the test does, once the close is handled.
-        if (tray)
+    bool accepted = false;
+    QTimer::singleShot(0, m_window.get(), [&] {
+        accepted = m_window->close();
+        // When the window stays in the tray nothing ends the loop: the test
+        // does, once the close is handled.
+        if (tray && !ending)
             QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(7); });
     });
     QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(1); });
     const int rc = QCoreApplication::exec();
 
+    const bool staysInTray = tray && !ending;
     QVERIFY(!m_window->isVisible());
-    QCOMPARE(rc, tray ? 7 : 0);
-    QCOMPARE(lastWindowClosed.count(), tray ? 0 : 1);
+    QCOMPARE(accepted, !staysInTray);
+    QCOMPARE(rc, staysInTray ? 7 : 0);
+    QCOMPARE(lastWindowClosed.count(), staysInTray ? 0 : 1);
     QVERIFY(m_window->findChild<QSystemTrayIcon*>()->isVisible());
 }
 

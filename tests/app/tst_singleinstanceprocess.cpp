@@ -1,6 +1,12 @@
 // The real program started twice in one session: the second start leaves at
-// once with exit code 0; after the first was killed, a new start runs.
+// once with exit code 0, asking the first to show itself; after the first was
+// killed, a new start runs.
+#include "instancechannel.h"
+#include "instancechannelname.h"
 #include "testenv.h"
+
+#include <QLockFile>
+#include <QSignalSpy>
 
 #include <QDir>
 #include <QFile>
@@ -18,6 +24,7 @@ private slots:
     void cleanupTestCase();
     void secondStartLeavesAtOnce();
     void startAfterAKilledInstanceRuns();
+    void secondStartAsksTheFirstToShow();
 
 private:
     std::unique_ptr<QProcess> start();
@@ -124,6 +131,23 @@ void tst_singleInstanceProcess::startAfterAKilledInstanceRuns()
 
     next->terminate();
     QVERIFY(next->waitForFinished());
+}
+
+void tst_singleInstanceProcess::secondStartAsksTheFirstToShow()
+{
+    // This test stands in for the running instance: it holds the lock and
+    // listens where the program's first instance would.
+    QLockFile lock(m_lockPath);
+    QVERIFY(lock.tryLock(0));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtimeDir));
+    instanceChannel first;
+    QVERIFY(first.listen(platform::instanceChannelName("QR-7215_UTILITY")));
+    QSignalSpy asked(&first, &instanceChannel::signalShowRequested);
+
+    auto second = start();
+    QVERIFY(second->waitForFinished(15000));
+    QCOMPARE(second->exitCode(), 0);
+    QTRY_COMPARE(asked.count(), 1);
 }
 
 QR_TEST_GUILESS_MAIN(tst_singleInstanceProcess)

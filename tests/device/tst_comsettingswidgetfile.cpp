@@ -63,6 +63,7 @@ void tst_comSettingsWidgetFile::firstStartSavesTheExampleFile()
     if (port.isEmpty()) {
         // No port at all: the byte of the descriptor is 255 and no name is bound.
         control<QPushButton>(page, "m_pushButtonConnect")->click();
+        QTRY_COMPARE(fakesdk::countCalls("open"), 1);
         QCOMPARE(int(fakesdk::calls().back().descriptor.comPort), 255);
         QCOMPARE(QString::fromStdString(fakesdk::calls().back().portName), QString());
     }
@@ -195,6 +196,7 @@ void tst_comSettingsWidgetFile::pseudoTerminalPortIsShownAndUsed()
     QCOMPARE(page.settings().comPort, pty.link());
 
     control<QPushButton>(page, "m_pushButtonConnect")->click();
+    QTRY_COMPARE(fakesdk::countCalls("open"), 1);
     QCOMPARE(QString::fromStdString(fakesdk::calls().back().function), QStringLiteral("open"));
     QCOMPARE(QString::fromStdString(fakesdk::calls().back().portName), pty.link());
     QCOMPARE(int(fakesdk::calls().back().descriptor.slaveAddress), 3);
@@ -219,6 +221,7 @@ void tst_comSettingsWidgetFile::absentPortIsKeptUntilAnEdit()
     QCOMPARE(int(page.settings().comPortNumber), 7);
 
     control<QPushButton>(page, "m_pushButtonConnect")->click();
+    QTRY_COMPARE(fakesdk::countCalls("open"), 1);
     QCOMPARE(QString::fromStdString(fakesdk::calls().back().portName), QStringLiteral("COM7"));
     QCOMPARE(int(fakesdk::calls().back().descriptor.comPort), 7);
     control<QPushButton>(page, "m_pushButtonDisconnect")->click();

@@ -44,7 +44,7 @@ protected:
     int shownValue(int step) const;
     QString shownText(int step) const;
     QString displayText() const;
-    // The adapter's (and on the status page the poll thread's) line for code.
+    // The adapter's and the poll thread's lines for code.
     QStringList failureTexts(int code) const;
 
     bool press(const char* name, bool connectedAfter);

@@ -35,6 +35,9 @@ void tst_quitProgram::quitsCleanly_data()
         << int(SIGTERM) << true << 1000 << 3 << QStringLiteral("hung");
     QTest::newRow("line hung up: SIGTERM") << int(SIGTERM) << true << 1000 << 3 << QStringLiteral("hangup");
     QTest::newRow("script running: SIGTERM") << int(SIGTERM) << true << 1000 << 3 << QStringLiteral("script");
+    // The open waits for an identification that never comes: up to 101 x 10 s.
+    QTest::newRow("connecting to a silent module (10000 ms, 100 retries): SIGTERM")
+        << int(SIGTERM) << true << 10000 << 100 << QStringLiteral("silent");
 }
 
 void tst_quitProgram::quitsCleanly()
@@ -69,8 +72,13 @@ void tst_quitProgram::quitsCleanly()
         QVERIFY(run.writeScriptSettings(script, 1));
     }
 
+    if (state == QLatin1String("silent"))
+        QCOMPARE(sim.command(QStringLiteral("fault timeout")), QStringLiteral("ok"));
     QVERIFY(run.start());
-    if (connect) {
+    if (state == QLatin1String("silent")) {
+        // The identification request is on the line.
+        QTRY_VERIFY_WITH_TIMEOUT(sim.command(QStringLiteral("requests")).toInt() >= 1, 10000);
+    } else if (connect) {
         // Identified and polling.
         QTRY_VERIFY_WITH_TIMEOUT(sim.command(QStringLiteral("requests")).toInt() >= 3, 10000);
     } else {

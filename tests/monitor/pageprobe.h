@@ -11,7 +11,12 @@
 class statusMonitorWidgetProbe
 {
 public:
-    static void feed(statusMonitorWidget& page, const statusDecoder::block& b) { page.handleBlock(b); }
+    // A block as the poll delivers it, with the page's tab current or not.
+    static void feed(statusMonitorWidget& page, const statusDecoder::block& b, bool shown = true)
+    {
+        page.m_enabled = shown;
+        page.handleBlock(b);
+    }
     static batThread* runner(statusMonitorWidget& page) { return page.m_batThread; }
     static monitorThread* poller(statusMonitorWidget& page) { return page.m_monitorThread; }
 

@@ -64,7 +64,6 @@ private slots:
     void edges_data();
     void edges();
     void scriptGoesBeforeTheBrokenLine();
-    void firstBlockWithoutDcSaysNothing();
     void blankDisplay();
 };
 
@@ -189,12 +188,12 @@ void tst_statusDecoder::edges_data()
     QTest::addColumn<QList<int>>("scriptSteps");   // the steps that start the script
 
     const QList<int> dcSeq{1, 1, 0, 0, 1};
-    const QList<int> dcSteadyZero{0, 0, 0, 0, 0};
+    const QList<int> dcSteadyOne{1, 1, 1, 1, 1};
     const QList<int> swSeq{0, 5, 5, 0, 0};
     const QList<int> swZero{0, 0, 0, 0, 0};
     const QStringList dcLogs{"DC is connected.", "DC is broken.", "DC is connected."};
     const QList<bool> dcEmits{true, false, true};
-    const QStringList swLogs{"SW ON.", "SW OFF."};
+    const QStringList swLogs{"DC is connected.", "SW ON.", "SW OFF."};
 
     for (quint32 policy : {0u, 1u, 2u}) {
         const QByteArray p = QByteArray::number(policy);
@@ -202,11 +201,22 @@ void tst_statusDecoder::edges_data()
             << policy << dcSeq << swZero << dcLogs << dcEmits
             << (policy == 1 ? QList<int>{2} : QList<int>{});
         QTest::newRow("SW 0,5,5,0 policy " + p)
-            << policy << dcSteadyZero << swSeq << swLogs << QList<bool>{}
+            << policy << dcSteadyOne << swSeq << swLogs << QList<bool>{true}
             << (policy == 2 ? QList<int>{1} : QList<int>{});
+        // The state before the first block is unknown: a start on battery,
+        // or with SW already on, is reported and acted on.
+        QTest::newRow("start on battery, DC 0,0,1 policy " + p)
+            << policy << QList<int>{0, 0, 1} << QList<int>{0, 0, 0}
+            << QStringList{"DC is broken.", "DC is connected."} << QList<bool>{false, true}
+            << (policy == 1 ? QList<int>{0} : QList<int>{});
+        QTest::newRow("start with SW on, SW 5,5,0 policy " + p)
+            << policy << QList<int>{1, 1, 1} << QList<int>{5, 5, 0}
+            << QStringList{"DC is connected.", "SW ON.", "SW OFF."} << QList<bool>{true}
+            << (policy == 2 ? QList<int>{0} : QList<int>{});
     }
     QTest::newRow("SW changing between non-zero values says nothing")
-        << 2u << dcSteadyZero << QList<int>{3, 7, 3, 7, 1} << QStringList{"SW ON."} << QList<bool>{} << QList<int>{0};
+        << 2u << dcSteadyOne << QList<int>{3, 7, 3, 7, 1} << QStringList{"DC is connected.", "SW ON."}
+        << QList<bool>{true} << QList<int>{0};
     QTest::newRow("DC changing between non-zero values says nothing")
         << 1u << QList<int>{1, 2, 9, 2, 1} << swZero << QStringList{"DC is connected."} << QList<bool>{true}
         << QList<int>{};
@@ -252,22 +262,14 @@ void tst_statusDecoder::scriptGoesBeforeTheBrokenLine()
 {
     edgeState connected;
     connected.lastDcOk = 1;
+    connected.known = true;
     const outcome o = collect(decode(makeBlock({{40028, 0}}), connected, kPolicyDcLost));
     QCOMPARE(o.order, (QStringList{"script", "log:DC is broken.", "emit:false"}));
 
     edgeState off;
+    off.known = true;
     const outcome on = collect(decode(makeBlock({{40031, 4}}), off, kPolicySwOn));
     QCOMPARE(on.order, (QStringList{"log:SW ON.", "script"}));
-}
-
-void tst_statusDecoder::firstBlockWithoutDcSaysNothing()
-{
-    for (quint32 policy : {0u, 1u, 2u}) {
-        const update u = decode(block{}, edgeState(), policy);
-        QVERIFY(u.actions.isEmpty());
-        QCOMPARE(u.state.lastDcOk, quint16(0));
-        QCOMPARE(u.state.lastSw, quint16(0));
-    }
 }
 
 void tst_statusDecoder::blankDisplay()
