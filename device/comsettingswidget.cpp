@@ -125,7 +125,8 @@ void comSettingsWidget::createControls()
     connect(m_comboBoxComPort, &QComboBox::currentTextChanged, m_comboBoxComPort, &QWidget::setToolTip);
 
     m_spinBoxDeviceId = named(new QSpinBox, "m_spinBoxDeviceId");
-    m_spinBoxDeviceId->setRange(0, 99);
+    // Every Modbus slave address.
+    m_spinBoxDeviceId->setRange(1, 247);
 
     m_comboBoxBaudRate = named(new QComboBox, "m_comboBoxBaudRate");
     m_comboBoxBaudRate->addItems({QStringLiteral("1200"), QStringLiteral("2400"), QStringLiteral("4800"),
@@ -229,17 +230,49 @@ void comSettingsWidget::unregisterAutoBoot()
 void comSettingsWidget::slotOnLoadConfig()
 {
     loadConfig(configFile());
+    fitRecordToControls();
     m_settings->comPortNumber = static_cast<quint16>(portNumberFromName(m_settings->comPort));
 
-    // A port the system does not list but that is there (a by-id link, a
-    // pseudo-terminal) joins the list, so the page shows the port a connect
-    // opens and a later edit keeps it.
     m_showingRecord = true;
-    const QString& port = m_settings->comPort;
-    if (m_comboBoxComPort->findText(port) < 0 && comPortExists(port))
-        m_comboBoxComPort->addItem(port);
     showRecord();
     m_showingRecord = false;
+}
+
+void comSettingsWidget::fitRecordToControls()
+{
+    // What the page shows is what a connect uses: a value the controls
+    // cannot show becomes the one they do show, in the record too, and the
+    // next save writes it. Nothing the operator cannot see is ever sent.
+    comSettings& s = *m_settings;
+    const comSettings defaults;
+    auto clampTo = [](quint32 value, const QSpinBox* box) {
+        return static_cast<quint32>(qBound<qint64>(box->minimum(), value, box->maximum()));
+    };
+    if (s.comMode >= m_comboBoxComMode->count())
+        s.comMode = defaults.comMode;
+    s.slaveId = static_cast<quint16>(clampTo(s.slaveId, m_spinBoxDeviceId));
+    if (m_comboBoxBaudRate->findText(QString::number(s.baudRate)) < 0)
+        s.baudRate = defaults.baudRate;
+    if (m_comboBoxDataLen->findText(QString::number(s.dataLen)) < 0)
+        s.dataLen = defaults.dataLen;
+    if (m_comboBoxStopBits->findText(QString::number(s.stopBits)) < 0)
+        s.stopBits = defaults.stopBits;
+    if (s.parity >= m_comboBoxParity->count())
+        s.parity = defaults.parity;
+    s.responseTimeout = clampTo(s.responseTimeout, m_spinBoxRespTimeout);
+    s.numOfRetries = clampTo(s.numOfRetries, m_spinBoxRetryCount);
+    s.pollDelay = clampTo(s.pollDelay, m_spinBoxPollCycle);
+
+    // A port that is there but not listed (a by-id link, a pseudo-terminal),
+    // or one the file names that is away for now (an adapter not plugged in
+    // yet), joins the list. Only the record's own default, a Windows name no
+    // Linux system has, gives way to the first port the system lists.
+    if (m_comboBoxComPort->findText(s.comPort) >= 0)
+        return;
+    if (!comPortExists(s.comPort) && s.comPort == defaults.comPort && m_comboBoxComPort->count() > 0)
+        s.comPort = m_comboBoxComPort->itemText(0);
+    else if (!s.comPort.isEmpty())
+        m_comboBoxComPort->addItem(s.comPort);
 }
 
 void comSettingsWidget::showRecord()

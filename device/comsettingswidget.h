@@ -57,6 +57,7 @@ private:
     void createControls();
     void showLinkState();
     void showRecord();
+    void fitRecordToControls();
     QString configFile() const;
 
     QString m_configDir;

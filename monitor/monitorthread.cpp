@@ -3,6 +3,7 @@
 #include "comadapter.h"
 #include "consoleprint.h"
 
+#include <algorithm>
 #include <chrono>
 
 constexpr quint16 monitorThread::kStatusStart;
@@ -57,7 +58,8 @@ monitorThread::statusBlock monitorThread::registers() const
 bool monitorThread::sleepOnePeriod()
 {
     std::unique_lock<std::mutex> lock(m_sleepMutex);
-    const auto period = std::chrono::milliseconds(m_pollCycle.load());
+    // A period of 0 would turn the loop into a spin while the link is closed.
+    const auto period = std::chrono::milliseconds(std::max<quint32>(1, m_pollCycle.load()));
     return m_wake.wait_for(lock, period, [this] { return m_stopRequested.load(); });
 }
 
