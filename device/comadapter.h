@@ -48,7 +48,9 @@ public:
     // three poll cycles, the library's own time for one request with all its
     // retries, and at least two seconds.
     static quint32 lostAfterMs(const comSettings& settings);
-    // Closes the device when app is about to quit. Called before anything
+
+    // Closes the device, or cancels an open in progress, when app is about
+    // to quit. Called before anything
     // else connects to aboutToQuit, so the close runs first and cuts a read
     // in flight short: joining the poll thread and the register worker then
     // does not wait out a hung module's time-outs.
