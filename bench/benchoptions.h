@@ -13,6 +13,8 @@ struct benchOptions
     // Poll cadence: windows of this many intervals between reads.
     int cadenceWindows = 10;
     int cadenceReadsPerWindow = 20;
+    // Poll cadence beside the Config page's refresh: seconds watched.
+    int cadenceSharedSeconds = 12;
     // Display latency: register changes timed per line speed.
     int latencySamples = 60;
     // Library overhead: windows of back-to-back reads, each side.
@@ -28,6 +30,8 @@ struct benchOptions
     int memoryFloodReads = 50000;
     // Start-up: program starts timed.
     int startupSamples = 15;
+    // Power fail to script: losses timed.
+    int scriptSamples = 20;
 
     static benchOptions quickPass()
     {
@@ -35,6 +39,7 @@ struct benchOptions
         o.quick = true;
         o.cadenceWindows = 2;
         o.cadenceReadsPerWindow = 3;
+        o.cadenceSharedSeconds = 1;
         o.latencySamples = 4;
         o.overheadWindows = 3;
         o.overheadReadsPerWindow = 100;
@@ -43,6 +48,7 @@ struct benchOptions
         o.memoryLines = 10000;
         o.memoryFloodReads = 300;
         o.startupSamples = 2;
+        o.scriptSamples = 1;
         return o;
     }
 

@@ -22,10 +22,15 @@ void runResponsiveness(const benchOptions& options, figureTable& table);
 void runCpu(const benchOptions& options, figureTable& table);
 // Resident memory growth over many log lines.
 void runMemory(const benchOptions& options, figureTable& table);
+// From the module losing DC to the post-process script's start, Config tab current.
+void runScript(const benchOptions& options, figureTable& table);
 // From exec to the main window shown.
 void runStartup(const benchOptions& options, figureTable& table);
 // The program's own start sequence, timed, in a child process of the benchmark.
 int startupChild(int argc, char** argv);
+// The program's main window with one operator step, in a child process of the
+// benchmark (utilityProcess::startWindowChild()).
+int windowChild(int argc, char** argv);
 
 namespace benchSupport {
 

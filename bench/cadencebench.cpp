@@ -1,11 +1,16 @@
 // Poll cadence: how much longer than its period plus the line's own time the
-// real status poll thread takes between two reads.
+// real status poll thread takes between two reads; and, with the Config page
+// refreshing its table on the same line, the longest the watch goes without
+// a status block.
 #include "benchsections.h"
 
 #include "benchsimulator.h"
+#include "configwidget.h"
 #include "monitorthread.h"
 #include "samplestats.h"
 #include "wirelimit.h"
+
+#include <QWindow>
 
 #include <algorithm>
 #include <limits>
@@ -74,6 +79,85 @@ void measure(benchFigure& f, unsigned baud, quint32 period, double floorMs, cons
                  .arg(floorMs, 0, 'f', 2);
 }
 
+constexpr unsigned kSharedBaud = 9600;
+constexpr quint32 kSharedPeriod = 10;   // the connection record's default
+constexpr int kTableRegisters = 35;
+constexpr double kSharedAllowanceMs = 20;
+
+// The status poll thread and the Config page as the main window runs them
+// with the Config tab current: the page shown and refreshing, the watch
+// polling on the same adapter. The watch may wait for one table exchange
+// before each read, never for more.
+void measureShared(benchFigure& f, benchSimulator& sim, const benchOptions& o)
+{
+    configWidget page;
+    page.resize(800, 600);
+    page.show();
+    if (!benchSupport::waitFor([&] { return page.windowHandle() && page.windowHandle()->isExposed(); }, 5000)) {
+        f.error = QStringLiteral("Config page not shown");
+        return;
+    }
+    monitorThread thread;
+    std::mutex mutex;
+    std::vector<qint64> stamps;
+    QObject::connect(&thread, &monitorThread::signalFinished, &thread, [&] {
+        const qint64 now = benchSupport::monotonicNs();
+        std::lock_guard<std::mutex> lock(mutex);
+        stamps.push_back(now);
+    }, Qt::DirectConnection);
+
+    page.slotOnSetEnabled(true);
+    thread.startPoll(kSharedPeriod);
+    const long before = sim.requests();
+    benchSupport::spin(o.cadenceSharedSeconds * 1000);
+    const long after = sim.requests();
+    thread.stopPoll();
+    page.slotOnSetEnabled(false);
+
+    std::lock_guard<std::mutex> lock(mutex);
+    if (stamps.size() < 3) {
+        f.error = QStringLiteral("%1 status reads in %2 s").arg(stamps.size()).arg(o.cadenceSharedSeconds);
+        return;
+    }
+    // The first read comes one period after the start: it only opens the first interval.
+    std::vector<double> intervals;
+    for (size_t i = 1; i < stamps.size(); ++i)
+        intervals.push_back((stamps[i] - stamps[i - 1]) / 1e6);
+    const double wallS = (stamps.back() - stamps.front()) / 1e9;
+    const long statusReads = static_cast<long>(stamps.size());
+    f.value = sampleStats::maximum(intervals);
+    f.note = QStringLiteral("median %1 ms, p95 %2 ms, %3 status reads/s (alone: %4/s); %5 table reads beside them")
+                 .arg(sampleStats::median(intervals), 0, 'f', 1)
+                 .arg(sampleStats::percentile(intervals, 95), 0, 'f', 1)
+                 .arg((statusReads - 1) / wallS, 0, 'f', 2)
+                 .arg(1000.0 / (kSharedPeriod + wireLimit::readMs(monitorThread::kStatusCount, kSharedBaud)), 0, 'f', 2)
+                 .arg(before >= 0 && after >= 0 ? after - before - statusReads : -1);
+}
+
+void runShared(const benchOptions& o, figureTable& table)
+{
+    benchFigure f;
+    f.name = QStringLiteral("cadence_config_%1").arg(kSharedBaud);
+    f.title = QStringLiteral("Poll cadence, longest gap");
+    f.conditions = QStringLiteral("%1 baud, poll %2 ms, Config page refreshing on the same line, %3 s")
+                       .arg(kSharedBaud).arg(kSharedPeriod).arg(o.cadenceSharedSeconds);
+    f.unit = QStringLiteral("ms");
+    f.goal = kSharedPeriod + wireLimit::readMs(monitorThread::kStatusCount, kSharedBaud)
+             + wireLimit::readMs(kTableRegisters, kSharedBaud) + kSharedAllowanceMs;
+    f.decimals = 1;
+    f.wireLimit = wireLimit::readText(monitorThread::kStatusCount, kSharedBaud) + QStringLiteral(" + ")
+                  + wireLimit::readText(kTableRegisters, kSharedBaud) + QStringLiteral(" (table)");
+    benchSimulator sim;
+    if (!sim.start(kSharedBaud))
+        f.error = QStringLiteral("simulator did not start");
+    else if (!benchSupport::openAdapter(sim, kSharedBaud))
+        f.error = QStringLiteral("cannot open the simulator's port");
+    else
+        measureShared(f, sim, o);
+    benchSupport::closeAdapter();
+    table.add(f);
+}
+
 } // namespace
 
 void runCadence(const benchOptions& o, figureTable& table)
@@ -99,4 +183,5 @@ void runCadence(const benchOptions& o, figureTable& table)
         }
         benchSupport::closeAdapter();
     }
+    runShared(o, table);
 }

@@ -1,5 +1,8 @@
 // CPU: the real program, connected by Auto Connect to the simulated module at
 // its default settings, left monitoring; its CPU time per second of wall time.
+// Once on the status page, and once with the Config tab current (the
+// program's main window in the benchmark's window child), where the watch
+// runs beside the register table's refresh.
 #include "benchsections.h"
 
 #include "benchsimulator.h"
@@ -7,6 +10,8 @@
 #include "samplestats.h"
 #include "utilityprocess.h"
 #include "wirelimit.h"
+
+#include <QMap>
 
 #include <algorithm>
 
@@ -19,24 +24,56 @@ constexpr unsigned kBaud = 115200;
 // Connect polls with the record's value.
 constexpr int kPollMs = 10;
 
-void measure(benchFigure& f, benchSimulator& sim, const benchOptions& o)
+// Where the time went, by thread, over the whole run: the main thread is
+// "GUI", the others go by their names.
+QString byThread(qint64 pid, const QList<processProbe::threadTime>& before,
+                 const QList<processProbe::threadTime>& after, double wallS)
+{
+    QMap<QString, qint64> ns;
+    for (const processProbe::threadTime& a : after) {
+        for (const processProbe::threadTime& b : before) {
+            if (a.id == b.id)
+                ns[a.id == QString::number(pid) ? QStringLiteral("GUI") : a.name] += a.ns - b.ns;
+        }
+    }
+    QStringList parts;
+    for (auto it = ns.cbegin(); it != ns.cend(); ++it)
+        parts << QStringLiteral("%1 %2 %").arg(it.key()).arg(100.0 * it.value() / 1e9 / wallS, 0, 'f', 2);
+    return parts.join(QStringLiteral(", "));
+}
+
+void measure(benchFigure& f, benchSimulator& sim, const benchOptions& o, bool configTab)
 {
     utilityProcess program;
-    if (!program.start(sim.linkPath(), kBaud, kPollMs)) {
+    utilityRecord record;
+    record.port = sim.linkPath();
+    record.baud = kBaud;
+    record.pollMs = kPollMs;
+    const bool started = configTab ? program.startWindowChild(record, {QStringLiteral("--config-tab")})
+                                   : program.start(sim.linkPath(), kBaud, kPollMs);
+    if (!started) {
         f.error = QStringLiteral("program did not start");
         return;
     }
     const qint64 pid = program.pid();
+    if (configTab) {
+        const QString tab = program.takeLine(15000);
+        if (tab != QLatin1String("tab Config")) {
+            f.error = QStringLiteral("Config tab not current (%1)").arg(tab);
+            return;
+        }
+    }
 
     // Connected and polling: requests keep coming.
     const bool polling = benchSupport::waitFor([&] { return sim.requests() > 20; }, 10000);
     if (!polling) {
         f.error = QStringLiteral("program did not start polling");
     } else {
-        benchSupport::spin(1000);
+        benchSupport::spin(o.quick ? 200 : 1000);
         std::vector<double> percents;
         const long requests0 = sim.requests();
         const qint64 process0 = processProbe::processCpuTimeNs(pid);
+        const QList<processProbe::threadTime> threads0 = processProbe::threadTimes(pid);
         const qint64 wall0 = benchSupport::monotonicNs();
         for (int s = 0; s < o.cpuSeconds; ++s) {
             QStringList tasksBefore;
@@ -52,16 +89,18 @@ void measure(benchFigure& f, benchSimulator& sim, const benchOptions& o)
         }
         const double wallS = (benchSupport::monotonicNs() - wall0) / 1e9;
         const qint64 process1 = processProbe::processCpuTimeNs(pid);
+        const QList<processProbe::threadTime> threads1 = processProbe::threadTimes(pid);
         const long requests1 = sim.requests();
         if (percents.empty()) {
             f.error = QStringLiteral("no CPU reading");
         } else {
             f.value = sampleStats::median(percents);
-            f.note = QStringLiteral("whole run %1 % (process counters), %2 reads/s, seconds %3..%4 %")
+            f.note = QStringLiteral("whole run %1 % (process counters), %2 reads/s, seconds %3..%4 %; by thread %5")
                          .arg(process0 >= 0 && process1 >= 0 ? 100.0 * (process1 - process0) / 1e9 / wallS : -1.0, 0, 'f', 2)
                          .arg((requests1 - requests0) / wallS, 0, 'f', 1)
                          .arg(*std::min_element(percents.begin(), percents.end()), 0, 'f', 2)
-                         .arg(sampleStats::maximum(percents), 0, 'f', 2);
+                         .arg(sampleStats::maximum(percents), 0, 'f', 2)
+                         .arg(byThread(pid, threads0, threads1, wallS));
         }
     }
 }
@@ -70,19 +109,25 @@ void measure(benchFigure& f, benchSimulator& sim, const benchOptions& o)
 
 void runCpu(const benchOptions& o, figureTable& table)
 {
-    benchFigure f;
-    f.name = QStringLiteral("cpu_115200");
-    f.title = QStringLiteral("CPU while monitoring");
-    f.conditions = QStringLiteral("%1 baud, poll %2 ms (record default), status page, %3 s")
-                       .arg(kBaud).arg(kPollMs).arg(o.cpuSeconds);
-    f.unit = QStringLiteral("% of a core");
-    f.goal = kGoalPercent;
-    f.decimals = 2;
-    f.wireLimit = wireLimit::readText(20, kBaud);
-    benchSimulator sim;
-    if (!sim.start(kBaud))
-        f.error = QStringLiteral("simulator did not start");
-    else
-        measure(f, sim, o);
-    table.add(f);
+    for (const bool configTab : {false, true}) {
+        benchFigure f;
+        f.name = configTab ? QStringLiteral("cpu_config_115200") : QStringLiteral("cpu_115200");
+        f.title = QStringLiteral("CPU while monitoring");
+        f.conditions = QStringLiteral("%1 baud, poll %2 ms (record default), %3, %4 s")
+                           .arg(kBaud)
+                           .arg(kPollMs)
+                           .arg(configTab ? QStringLiteral("main window, Config tab current")
+                                          : QStringLiteral("program, status page"))
+                           .arg(o.cpuSeconds);
+        f.unit = QStringLiteral("% of a core");
+        f.goal = kGoalPercent;
+        f.decimals = 2;
+        f.wireLimit = wireLimit::readText(20, kBaud);
+        benchSimulator sim;
+        if (!sim.start(kBaud))
+            f.error = QStringLiteral("simulator did not start");
+        else
+            measure(f, sim, o, configTab);
+        table.add(f);
+    }
 }

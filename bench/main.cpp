@@ -5,8 +5,8 @@
 //
 //   qr7215-bench [--quick] [--only FAMILY]
 //
-// FAMILY is the start of figure names: cadence, latency, library, gui, cpu,
-// memory, startup.
+// FAMILY is the start of figure names: cadence, latency, library, gui,
+// script, cpu, memory, startup.
 #include "benchsections.h"
 
 #include <QApplication>
@@ -27,7 +27,7 @@ namespace {
 
 int usage()
 {
-    std::fputs("usage: qr7215-bench [--quick] [--only cadence|latency|library|gui|cpu|memory|startup]\n", stderr);
+    std::fputs("usage: qr7215-bench [--quick] [--only cadence|latency|library|gui|script|cpu|memory|startup]\n", stderr);
     return 2;
 }
 
@@ -72,6 +72,8 @@ int main(int argc, char** argv)
 {
     if (argc > 1 && std::strcmp(argv[1], "--startup-child") == 0)
         return startupChild(argc, argv);
+    if (argc > 1 && std::strcmp(argv[1], "--window-child") == 0)
+        return windowChild(argc, argv);
 
     benchOptions options;
     for (int i = 1; i < argc; ++i) {
@@ -104,7 +106,7 @@ int main(int argc, char** argv)
     };
     const section sections[] = {
         {"cadence", runCadence}, {"latency", runLatency}, {"library", runOverhead}, {"gui", runResponsiveness},
-        {"cpu", runCpu},         {"memory", runMemory},   {"startup", runStartup},
+        {"script", runScript},   {"cpu", runCpu},         {"memory", runMemory},   {"startup", runStartup},
     };
     for (const section& s : sections) {
         if (!options.wants(QLatin1String(s.family)))

@@ -52,6 +52,23 @@ qint64 threadCpuTimeNs(qint64 pid, QStringList* tasksOut)
     return total;
 }
 
+QList<threadTime> threadTimes(qint64 pid)
+{
+    const QString taskDir = QStringLiteral("/proc/%1/task").arg(pid);
+    QList<threadTime> out;
+    for (const QString& task : QDir(taskDir).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QByteArray line = readProc(taskDir + '/' + task + QStringLiteral("/schedstat"));
+        if (line.isEmpty())
+            continue;
+        threadTime t;
+        t.id = task;
+        t.name = QString::fromUtf8(readProc(taskDir + '/' + task + QStringLiteral("/comm")).trimmed());
+        t.ns = line.split(' ').value(0).toLongLong();
+        out << t;
+    }
+    return out;
+}
+
 qint64 processCpuTimeNs(qint64 pid)
 {
     const qint64 ticks = ticksOf(readProc(QStringLiteral("/proc/%1/stat").arg(pid)));

@@ -11,6 +11,15 @@ namespace processProbe {
 // `tasks` when given); -1 when it cannot be read. Threads that ended are not
 // counted, so compare two readings only when `tasks` is the same.
 qint64 threadCpuTimeNs(qint64 pid, QStringList* tasks = nullptr);
+// CPU time so far of each thread the process has now, in ns, by thread id;
+// the name is the thread's (Qt names its threads after their class).
+struct threadTime
+{
+    QString id;
+    QString name;
+    qint64 ns = 0;
+};
+QList<threadTime> threadTimes(qint64 pid);
 // CPU time of the whole process, ended threads included, in 10 ms steps.
 qint64 processCpuTimeNs(qint64 pid);
 // Resident set size in bytes; -1 when it cannot be read.

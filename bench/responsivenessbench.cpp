@@ -1,10 +1,12 @@
 // GUI responsiveness: the longest time the GUI thread's event loop is blocked
-// while the "Config" page refreshes its register table from the module.
+// while the "Config" page refreshes its register table from the module, and
+// while the main window connects to a module that never answers.
 #include "benchsections.h"
 
 #include "benchsimulator.h"
 #include "configwidget.h"
 #include "eventloopwatch.h"
+#include "utilityprocess.h"
 #include "wirelimit.h"
 
 #include <QElapsedTimer>
@@ -66,6 +68,59 @@ void measure(benchFigure& f, benchSimulator& sim, const responsivenessCase& c, c
                  .arg(switchOffMs);
 }
 
+// The connection page's largest settings: an open that waits for every retry
+// would hold the window for (100 + 1) x 10 s.
+constexpr int kLongestTimeoutMs = 10000;
+constexpr int kMostRetries = 100;
+
+// The main window in the benchmark's window child: Connect pressed with the
+// module silent, Disconnect pressed while the attempt runs, Connect again and
+// Quit with that attempt in flight.
+void measureConnect(benchFigure& f, benchSimulator& sim, const benchOptions& o)
+{
+    if (sim.command(QStringLiteral("fault timeout")) != QLatin1String("ok")) {
+        f.error = QStringLiteral("simulator refused the fault");
+        return;
+    }
+    utilityRecord record;
+    record.port = sim.linkPath();
+    record.timeoutMs = kLongestTimeoutMs;
+    record.retries = kMostRetries;
+    record.autoConnect = false;
+    utilityProcess program;
+    const long before = sim.requests();
+    if (!program.startWindowChild(record, {QStringLiteral("--connect-watch"),
+                                           QString::number(o.responsivenessSeconds)})) {
+        f.error = QStringLiteral("program did not start");
+        return;
+    }
+    const QStringList watch = program.takeLine(o.responsivenessSeconds * 1000 + 15000).split(' ');
+    const QString quitLine = program.takeLine(5000);
+    const bool exited = program.waitForExit(5000);
+    const qint64 exitedNs = benchSupport::monotonicNs();
+    const long after = sim.requests();
+    auto field = [&](const char* key) { return watch.value(watch.indexOf(QLatin1String(key)) + 1); };
+    if (watch.value(0) != QLatin1String("watch") || watch.indexOf(QStringLiteral("stall-ms")) < 0) {
+        f.error = QStringLiteral("no watch report (%1)").arg(watch.join(' '));
+        return;
+    }
+    if (field("during") != QLatin1String("Connecting...")) {
+        f.error = QStringLiteral("no attempt in flight at Disconnect (status bar: %1)").arg(field("during"));
+        return;
+    }
+    const qint64 quitNs = quitLine.startsWith(QLatin1String("quit-ns ")) ? quitLine.mid(8).toLongLong() : 0;
+    f.value = field("stall-ms").toDouble();
+    f.note = QStringLiteral("%1 requests unanswered, blocked %2% of the time, %3 stalls >20 ms; Disconnect took %4 ms "
+                            "(status bar then \"%5\"); Quit during a second attempt: %6")
+                 .arg(before >= 0 && after >= 0 ? after - before : -1)
+                 .arg(field("blocked"))
+                 .arg(field("over20"))
+                 .arg(field("disconnect-ms"))
+                 .arg(field("after").replace('_', ' '))
+                 .arg(exited && quitNs > 0 ? QStringLiteral("ended in %1 ms").arg((exitedNs - quitNs) / 1e6, 0, 'f', 0)
+                                           : QStringLiteral("did not end within 5 s"));
+}
+
 } // namespace
 
 void runResponsiveness(const benchOptions& o, figureTable& table)
@@ -92,4 +147,20 @@ void runResponsiveness(const benchOptions& o, figureTable& table)
         benchSupport::closeAdapter();
         table.add(f);
     }
+
+    benchFigure f;
+    f.name = QStringLiteral("gui_stall_connect_silent");
+    f.title = QStringLiteral("GUI longest stall");
+    f.conditions = QStringLiteral("main window, Connect to a silent module, time-out %1 ms, %2 retries "
+                                  "(the page's largest), %3 s, then Disconnect")
+                       .arg(kLongestTimeoutMs).arg(kMostRetries).arg(o.responsivenessSeconds);
+    f.unit = QStringLiteral("ms");
+    f.goal = kGoalMs;
+    f.decimals = 1;
+    benchSimulator sim;
+    if (!sim.start(115200))
+        f.error = QStringLiteral("simulator did not start");
+    else
+        measureConnect(f, sim, o);
+    table.add(f);
 }
