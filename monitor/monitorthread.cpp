@@ -10,7 +10,7 @@ constexpr quint16 monitorThread::kStatusStart;
 constexpr int monitorThread::kStatusCount;
 
 namespace {
-const int kFirstRegister = 40000;
+const int kFirstRegister = QR7215_FIRST_REGISTER;
 const int kBlockOffset = monitorThread::kStatusStart - kFirstRegister;
 } // namespace
 

@@ -3,6 +3,8 @@
 // complete block waits in its buffer.
 #pragma once
 
+#include "sdk/qr7215registers.h"
+
 #include <QThread>
 
 #include <array>
@@ -14,8 +16,8 @@ class monitorThread : public QThread
 {
     Q_OBJECT
 public:
-    static constexpr quint16 kStatusStart = 40016;
-    static constexpr int kStatusCount = 20;
+    static constexpr quint16 kStatusStart = QR7215_STATUS_BLOCK_START;
+    static constexpr int kStatusCount = QR7215_STATUS_BLOCK_COUNT;
     using statusBlock = std::array<quint16, kStatusCount>;
 
     explicit monitorThread(QObject* parent = nullptr);

@@ -36,20 +36,20 @@ QString policyModeText(quint16 value)
 
 QString chargingText(quint16 source, quint16 level)
 {
-    if (source == 1 && level < 100)
+    if (source == QR7215_POWER_DC && level < 100)
         return tr("Charging");
-    if (source == 1 && level == 100)
+    if (source == QR7215_POWER_DC && level == 100)
         return tr("Charge Full");
-    if (source == 2)
+    if (source == QR7215_POWER_BATTERY)
         return tr("Discharging");
     return QString();
 }
 
 QString powerSupplyText(quint16 source)
 {
-    if (source == 1)
+    if (source == QR7215_POWER_DC)
         return tr("DC");
-    if (source == 2)
+    if (source == QR7215_POWER_BATTERY)
         return tr("UPS");
     return QString();
 }

@@ -4,6 +4,8 @@
 // a window.
 #pragma once
 
+#include "sdk/qr7215registers.h"
+
 #include <QString>
 #include <QVector>
 
@@ -11,22 +13,22 @@
 
 namespace statusDecoder {
 
-using block = std::array<quint16, 20>;
+using block = std::array<quint16, QR7215_STATUS_BLOCK_COUNT>;
 
-// Word offsets inside the block (register 40016 + offset).
+// Word offsets inside the block.
 enum : int {
-    kVoltageInput = 0,    // 40016
-    kVoltageOutput = 2,   // 40018
-    kBatteryLevel = 10,   // 40026
-    kPowerSource = 11,    // 40027
-    kDcOk = 12,           // 40028
-    kBatMode = 13,        // 40029
-    kBatReady = 14,       // 40030
-    kSw = 15,             // 40031
-    kRemote = 16,         // 40032
-    kBatStart = 17,       // 40033
-    kDevSts = 18,         // 40034
-    kPolicyMode = 19      // 40035
+    kVoltageInput = QR7215_REG_INPUT_VOLTAGE - QR7215_STATUS_BLOCK_START,
+    kVoltageOutput = QR7215_REG_OUTPUT_VOLTAGE - QR7215_STATUS_BLOCK_START,
+    kBatteryLevel = QR7215_REG_BATTERY_LEVEL - QR7215_STATUS_BLOCK_START,
+    kPowerSource = QR7215_REG_POWER_SOURCE - QR7215_STATUS_BLOCK_START,
+    kDcOk = QR7215_REG_DC_OK - QR7215_STATUS_BLOCK_START,
+    kBatMode = QR7215_REG_BAT_MODE - QR7215_STATUS_BLOCK_START,
+    kBatReady = QR7215_REG_BAT_READY - QR7215_STATUS_BLOCK_START,
+    kSw = QR7215_REG_SW - QR7215_STATUS_BLOCK_START,
+    kRemote = QR7215_REG_REMOTE - QR7215_STATUS_BLOCK_START,
+    kBatStart = QR7215_REG_BAT_START - QR7215_STATUS_BLOCK_START,
+    kDevSts = QR7215_REG_DEV_PSTS - QR7215_STATUS_BLOCK_START,
+    kPolicyMode = QR7215_REG_POLICY_MODE - QR7215_STATUS_BLOCK_START
 };
 
 // Script policy stored as "batExecutePolicy".

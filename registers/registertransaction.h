@@ -4,6 +4,8 @@
 // it, and handed back whole with its outcome.
 #pragma once
 
+#include "sdk/qr7215registers.h"
+
 #include <QtGlobal>
 
 #include <array>
@@ -12,8 +14,8 @@ class registerTransaction
 {
 public:
     // The block of a read: kBlockCount registers from kFirstRegister.
-    static constexpr quint16 kFirstRegister = 40000;
-    static constexpr int kBlockCount = 35;
+    static constexpr quint16 kFirstRegister = QR7215_TABLE_BLOCK_START;
+    static constexpr int kBlockCount = QR7215_TABLE_BLOCK_COUNT;
     static constexpr int kBufferSize = 50;
     using block = std::array<quint16, kBufferSize>;
 

@@ -2,6 +2,8 @@
 // who may write them, their ranges and their values at start.
 #pragma once
 
+#include "qr7215registers.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -18,26 +20,26 @@ struct registerSpec {
     const char* name;
 };
 
-constexpr int kFirstRegister = 40000;
-constexpr int kLastRegister = 40043;
+constexpr int kFirstRegister = QR7215_FIRST_REGISTER;
+constexpr int kLastRegister = QR7215_LAST_REGISTER;
 
-constexpr int kRegSlaveAddress = 40000;
-constexpr int kRegPolicySetting = 40003;
-constexpr int kRegLowBattery = 40004;
-constexpr int kRegCommand = 40011;
-constexpr int kRegInputVoltage = 40016;
-constexpr int kRegInputCurrent = 40017;
-constexpr int kRegOutputCurrent = 40019;
-constexpr int kRegBatteryVoltage = 40020;
-constexpr int kRegBatteryCurrent = 40021;
-constexpr int kRegRuntime = 40023;
-constexpr int kRegBatteryLevel = 40026;
-constexpr int kRegPowerSource = 40027;
-constexpr int kRegDcOk = 40028;
-constexpr int kRegBatMode = 40029;
-constexpr int kRegBatReady = 40030;
-constexpr int kRegPolicyMirror = 40035;
-constexpr int kRegDeviceType = 40040;
+constexpr int kRegSlaveAddress = QR7215_REG_SLAVE_ADDRESS;
+constexpr int kRegPolicySetting = QR7215_REG_POLICY_SETTING;
+constexpr int kRegLowBattery = QR7215_REG_LOW_BATTERY;
+constexpr int kRegCommand = QR7215_REG_COMMAND;
+constexpr int kRegInputVoltage = QR7215_REG_INPUT_VOLTAGE;
+constexpr int kRegInputCurrent = QR7215_REG_INPUT_CURRENT;
+constexpr int kRegOutputCurrent = QR7215_REG_OUTPUT_CURRENT;
+constexpr int kRegBatteryVoltage = QR7215_REG_BATTERY_VOLTAGE;
+constexpr int kRegBatteryCurrent = QR7215_REG_BATTERY_CURRENT;
+constexpr int kRegRuntime = QR7215_REG_RUNTIME;
+constexpr int kRegBatteryLevel = QR7215_REG_BATTERY_LEVEL;
+constexpr int kRegPowerSource = QR7215_REG_POWER_SOURCE;
+constexpr int kRegDcOk = QR7215_REG_DC_OK;
+constexpr int kRegBatMode = QR7215_REG_BAT_MODE;
+constexpr int kRegBatReady = QR7215_REG_BAT_READY;
+constexpr int kRegPolicyMirror = QR7215_REG_POLICY_MODE;
+constexpr int kRegDeviceType = QR7215_REG_DEVICE_TYPE;
 
 const std::vector<registerSpec>& registerMap();
 // Null when the module has no register with that number.

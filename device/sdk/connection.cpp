@@ -152,7 +152,7 @@ int connection::open(deviceInfo& info)
     m_port.attach(m_ctx);
 
     uint16_t id[4] = {};
-    rc = readLocked(QR7215_REG_DEVICE_TYPE, 4, id);
+    rc = readLocked(QR7215_REG_DEVICE_TYPE, QR7215_IDENTIFICATION_COUNT, id);
     // A device without the identification registers is some other device.
     if (rc == exceptionResult(1) || rc == exceptionResult(2))
         rc = QR7215_E_NOT_QR7215;

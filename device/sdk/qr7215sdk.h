@@ -92,13 +92,8 @@ enum {
     QR7215_E_EXCEPTION_BASE = -100  /* -100 - code: the module answered with Modbus exception code (1..255) */
 };
 
-/* Registers the identification is read from at open (see docs/register-map.md). */
-#define QR7215_REG_DEVICE_TYPE    40040
-#define QR7215_REG_HW_VERSION     40041
-#define QR7215_REG_FW_VERSION     40042
-#define QR7215_REG_DRIVER_VERSION 40043
-#define QR7215_DEVICE_TYPE        0x7215
-#define QR7215_FIRST_REGISTER     40000
+/* Register numbers, the identification read at open and QR7215_DEVICE_TYPE. */
+#include "qr7215registers.h"
 
 /* Binds a UTF-8 port name to the descriptor for the next open: "ttyUSB0"
  * means /dev/ttyUSB0 (COM3 on Windows means \\.\COM3), a path is used as it
