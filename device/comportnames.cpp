@@ -2,7 +2,8 @@
 // the list leaves out.
 #include "comportnames.h"
 
-#include <QFileInfo>
+#include "serialportpath.h"
+
 #include <QSerialPortInfo>
 
 QStringList availableComPorts()
@@ -16,10 +17,5 @@ QStringList availableComPorts()
 
 bool comPortExists(const QString& name)
 {
-    if (name.isEmpty())
-        return false;
-    // The device library opens a bare name under /dev and a path as it stands.
-    if (name.contains(QLatin1Char('/')))
-        return QFileInfo::exists(name);
-    return QFileInfo::exists(QStringLiteral("/dev/") + name);
+    return platform::serialPortExists(name);
 }

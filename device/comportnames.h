@@ -7,8 +7,7 @@
 // The port names the system lists, in the order it lists them.
 QStringList availableComPorts();
 
-// True when a port name stands for something present on this system: a bare
-// device name (ttyUSB0) found in /dev, or a path (a /dev/serial/by-id link,
-// a pseudo-terminal link) that exists. Such a port may be missing from the
-// system's list and still be the one a connect opens.
+// True when a port name stands for something present on this system (see
+// platform::serialPortExists): such a port may be missing from the system's
+// list and still be the one a connect opens.
 bool comPortExists(const QString& name);

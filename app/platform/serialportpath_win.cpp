@@ -1,0 +1,10 @@
+#include "serialportpath.h"
+
+namespace platform {
+
+bool serialPortExists(const QString&)
+{
+    return false;
+}
+
+} // namespace platform
