@@ -28,7 +28,6 @@ private slots:
     void closeHidesToTheTray();
     void minimiseHidesToTheTray_data();
     void minimiseHidesToTheTray();
-    void aboutShowsOurNotice();
     void helpOpensTheHelpFileBesideTheProgram();
 };
 
@@ -143,34 +142,6 @@ void tst_mainWindowTray::minimiseHidesToTheTray()
     child<QAction>("restoreAction")->trigger();
     QVERIFY(m_window->isVisible());
     QVERIFY(!m_window->isMinimized());
-}
-
-void tst_mainWindowTray::aboutShowsOurNotice()
-{
-    QString title;
-    QString text;
-    int polls = 0;
-    QTimer closer;
-    connect(&closer, &QTimer::timeout, this, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            title = box->windowTitle();
-            text = box->text();
-            box->accept();
-        } else if (++polls > 500) {
-            for (QWidget* w : QApplication::topLevelWidgets())
-                if (auto* box = qobject_cast<QMessageBox*>(w))
-                    box->reject();
-        }
-    });
-    closer.start(10);
-    child<QAction>("aboutAction")->trigger();
-    closer.stop();
-
-    QCOMPARE(title, QStringLiteral("About"));
-    QVERIFY2(text.contains(QStringLiteral("Copyright (C) 2026 the QR-7215 utility authors, GPL-3.0-or-later")), qPrintable(text));
-    QVERIFY(text.contains(QStringLiteral("QR-7215 UPS utility")));
-    QVERIFY(text.contains(QStringLiteral("issue tracker")));
-    QVERIFY(!text.contains(QStringLiteral("Tarvolt"), Qt::CaseInsensitive));
 }
 
 void tst_mainWindowTray::helpOpensTheHelpFileBesideTheProgram()

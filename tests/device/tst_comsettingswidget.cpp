@@ -27,7 +27,6 @@ private slots:
     void init();
     void cleanup();
 
-    void pageLayout();
     void firstStartWithoutFile();
     void controlsLockWhileConnected();
     void lockFollowsTheAdapterNotThePage();
@@ -50,27 +49,6 @@ void tst_comSettingsWidget::cleanup()
 {
     m_log.reset();
     disconnectAdapter();
-}
-
-void tst_comSettingsWidget::pageLayout()
-{
-    comSettingsWidget page;
-    QCOMPARE(page.objectName(), QStringLiteral("comSettingsWidget"));
-    QCOMPARE(page.size(), QSize(316, 513));
-    QCOMPARE(page.minimumWidth(), 240);
-    QVERIFY(QFileInfo(configDir()).isDir());
-
-    QCOMPARE(control<QComboBox>(page, "m_comboBoxComMode")->count(), 1);
-    QCOMPARE(control<QComboBox>(page, "m_comboBoxComMode")->itemText(0), QStringLiteral("Modbus RTU"));
-    QStringList bauds;
-    for (int i = 0; i < control<QComboBox>(page, "m_comboBoxBaudRate")->count(); ++i)
-        bauds << control<QComboBox>(page, "m_comboBoxBaudRate")->itemText(i);
-    QCOMPARE(bauds, (QStringList{"1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"}));
-    QCOMPARE(control<QSpinBox>(page, "m_spinBoxDeviceId")->maximum(), 247);
-    QCOMPARE(control<QSpinBox>(page, "m_spinBoxRespTimeout")->maximum(), 10000);
-    QCOMPARE(control<QSpinBox>(page, "m_spinBoxRetryCount")->maximum(), 100);
-    QCOMPARE(control<QSpinBox>(page, "m_spinBoxPollCycle")->minimum(), 20);
-    QCOMPARE(control<QComboBox>(page, "m_comboBoxComPort")->count(), availableComPorts().size());
 }
 
 void tst_comSettingsWidget::firstStartWithoutFile()

@@ -57,8 +57,6 @@ class tst_statusDecoder : public QObject
 private slots:
     void labels_data();
     void labels();
-    void policyMode_data();
-    void policyMode();
     void leds_data();
     void leds();
     void edges_data();
@@ -116,36 +114,6 @@ void tst_statusDecoder::labels()
     QCOMPARE(u.shown.batteryLevel, level);
     QCOMPARE(u.shown.chargingStatus, charging);
     QCOMPARE(u.shown.powerSupply, supply);
-}
-
-void tst_statusDecoder::policyMode_data()
-{
-    QTest::addColumn<int>("value");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("0 PC") << 0 << "PC";
-    QTest::newRow("1 0.5 A") << 1 << "0.5 A";
-    QTest::newRow("2 0.4 A") << 2 << "0.4 A";
-    QTest::newRow("3 0.3 A") << 3 << "0.3 A";
-    QTest::newRow("4 0.2 A") << 4 << "0.2 A";
-    QTest::newRow("5 infinity") << 5 << kInfinitySec;
-    QTest::newRow("6 20 Sec.") << 6 << "20 Sec.";
-    QTest::newRow("7 15 Sec.") << 7 << "15 Sec.";
-    QTest::newRow("8 10 Sec.") << 8 << "10 Sec.";
-    QTest::newRow("9 5 Sec.") << 9 << "5 Sec.";
-    QTest::newRow("10 NULL") << 10 << "NULL";
-    QTest::newRow("65535 NULL") << 65535 << "NULL";
-}
-
-void tst_statusDecoder::policyMode()
-{
-    QFETCH(int, value);
-    QFETCH(QString, text);
-    const update u = decode(makeBlock({{40035, static_cast<quint16>(value)}}), edgeState(), kPolicyNone);
-    QCOMPARE(u.shown.policyMode, text);
-    if (value == 5) {
-        QCOMPARE(u.shown.policyMode.size(), 6);
-        QCOMPARE(u.shown.policyMode.at(0).unicode(), ushort(0x221E));
-    }
 }
 
 void tst_statusDecoder::leds_data()

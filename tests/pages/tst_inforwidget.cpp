@@ -45,8 +45,6 @@ private slots:
     void busMessagesFromAnotherThreadKeepTheirOrder();
     void guiThreadMessageGoesAheadOfQueuedOnes();
     void logKeepsTheNewestLines();
-    void viewIsReadOnly();
-    void activationHasNoEffect();
 
 private:
     inforWidget* m_page = nullptr;
@@ -174,32 +172,6 @@ void tst_inforWidget::logKeepsTheNewestLines()
     const QStringList shown = lines(m_view);
     QCOMPARE(kStamped.match(shown.first()).captured(2), QString::number(total - inforWidget::maxLogLines));
     QCOMPARE(kStamped.match(shown.last()).captured(2), QString::number(total - 1));
-}
-
-void tst_inforWidget::viewIsReadOnly()
-{
-    m_page->slotOnShowMsg(QStringLiteral("kept"));
-    const QString before = m_view->toPlainText();
-    QVERIFY(m_view->isReadOnly());
-
-    m_page->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_page));
-    m_view->setFocus();
-    QTest::keyClicks(m_view, QStringLiteral("typed"));
-    QTest::keyClick(m_view, Qt::Key_Backspace);
-    QCOMPARE(m_view->toPlainText(), before);
-}
-
-void tst_inforWidget::activationHasNoEffect()
-{
-    m_page->slotOnShowMsg(QStringLiteral("before"));
-    const QString before = m_view->toPlainText();
-    baseWidget* page = m_page;
-    page->slotOnSetEnabled(false);
-    QVERIFY(m_page->isEnabled());
-    page->slotOnSetEnabled(true);
-    QVERIFY(m_page->isEnabled());
-    QCOMPARE(m_view->toPlainText(), before);
 }
 
 QR_TEST_MAIN(tst_inforWidget)

@@ -1,15 +1,13 @@
-// The write-register dialog: what it shows for a row, what Ok, Cancel and
-// Escape send, and which texts can never become a write.
+// The write-register dialog: what it shows for a row, what Ok, Enter, Cancel
+// and Escape send, and which texts can never become a write.
 #include "configdialog.h"
 #include "dataobject.h"
 #include "testenv.h"
 
 #include <QDialogButtonBox>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QVBoxLayout>
 
 namespace {
 
@@ -44,15 +42,9 @@ private slots:
     void init();
     void cleanup();
 
-    void formAsDesigned();
-    void showsAddressAndValue();
-    void secondRowReplacesFirst();
-    void okWritesValueThenCloses();
-    void okWritesEditedValue_data();
-    void okWritesEditedValue();
-    void enterWritesLikeOk();
-    void cancelSendsNoWrite();
-    void escapeSendsNothing();
+    void showsTheRowsOwnAddressAndValue();
+    void closing_data();
+    void closing();
     void invalidTextKeepsOkDisabled_data();
     void invalidTextKeepsOkDisabled();
     void rowWithoutValueOffersEmptyField();
@@ -87,57 +79,15 @@ void tst_configDialog::cleanup()
     m_dialog = nullptr;
 }
 
-void tst_configDialog::formAsDesigned()
-{
-    QCOMPARE(m_dialog->objectName(), QStringLiteral("configDialog"));
-    QCOMPARE(m_dialog->windowTitle(), QStringLiteral("Set Register"));
-    // Fixed at 240 x 150, or just larger where the font needs it.
-    QCOMPARE(m_dialog->minimumSize(), m_dialog->maximumSize());
-    QCOMPARE(m_dialog->size(), m_dialog->minimumSize());
-    QCOMPARE(m_dialog->size(), QSize(240, 150).expandedTo(m_dialog->sizeHint()));
-    QVERIFY(m_dialog->windowFlags() & Qt::WindowStaysOnTopHint);
-    QCOMPARE(m_dialog->windowModality(), Qt::ApplicationModal);
-    QVERIFY(!m_dialog->isVisible());
-
-    QCOMPARE(m_dialog->findChild<QGroupBox*>("groupBox")->title(), QStringLiteral("Write Register"));
-    QCOMPARE(m_dialog->findChild<QLabel*>("label_3")->text(), QStringLiteral("Register Address:"));
-    QCOMPARE(m_dialog->findChild<QLabel*>("label_4")->text(), QStringLiteral("Value:"));
-    // Both labels share one fixed width: 110, or what "Register Address:" needs.
-    auto* const address = m_dialog->findChild<QLabel*>("label_3");
-    auto* const value = m_dialog->findChild<QLabel*>("label_4");
-    QCOMPARE(address->minimumWidth(), qMax(110, address->sizeHint().width()));
-    QCOMPARE(address->maximumWidth(), address->minimumWidth());
-    QCOMPARE(value->minimumWidth(), address->minimumWidth());
-    QCOMPARE(value->maximumWidth(), address->minimumWidth());
-    QCOMPARE(addressLabel()->text(), QStringLiteral("0"));
-    QVERIFY(valueEdit()->validator() == nullptr);
-    QCOMPARE(valueEdit()->minimumWidth(), 70);
-    QVERIFY(button(QDialogButtonBox::Ok));
-    QVERIFY(button(QDialogButtonBox::Cancel));
-
-    auto* outer = qobject_cast<QVBoxLayout*>(m_dialog->layout());
-    QVERIFY(outer);
-    QCOMPARE(outer->objectName(), QStringLiteral("verticalLayout_2"));
-    QCOMPARE(outer->spacing(), 6);
-    QCOMPARE(outer->contentsMargins(), QMargins(11, 11, 11, 11));
-    QCOMPARE(outer->itemAt(0)->widget(), m_dialog->findChild<QGroupBox*>("groupBox"));
-    QCOMPARE(outer->itemAt(1)->layout()->objectName(), QStringLiteral("horizontalLayout"));
-}
-
-void tst_configDialog::showsAddressAndValue()
+void tst_configDialog::showsTheRowsOwnAddressAndValue()
 {
     SignalLog log(m_dialog);
     m_dialog->slotOnShowDialog(&m_row, 0);
     QVERIFY(m_dialog->isVisible());
     QCOMPARE(addressLabel()->text(), QStringLiteral("40003"));
     QCOMPARE(valueEdit()->text(), QStringLiteral("40000"));
-    QVERIFY(button(QDialogButtonBox::Ok)->isEnabled());
     QCOMPARE(log.events, QStringList{"shown 1"});
-}
 
-void tst_configDialog::secondRowReplacesFirst()
-{
-    m_dialog->slotOnShowDialog(&m_row, 0);
     DataObject other;
     other.addr = 40011;
     other.value = 0;
@@ -148,68 +98,44 @@ void tst_configDialog::secondRowReplacesFirst()
     QCOMPARE(valueEdit()->text(), QStringLiteral("0"));
 }
 
-void tst_configDialog::okWritesValueThenCloses()
+void tst_configDialog::closing_data()
 {
-    m_dialog->slotOnShowDialog(&m_row, 0);
-    SignalLog log(m_dialog);
-    QTest::mouseClick(button(QDialogButtonBox::Ok), Qt::LeftButton);
-    // Unchanged, the shown value is written back all the same.
-    QCOMPARE(log.events, (QStringList{"write 40003 40000 1", "shown 0"}));
-    QVERIFY(!m_dialog->isVisible());
+    QTest::addColumn<QString>("text");     // typed over the shown value; null keeps it
+    QTest::addColumn<QString>("how");      // "ok", "enter", "cancel" or "escape"
+    QTest::addColumn<QStringList>("events");
+
+    QTest::newRow("Ok writes the unchanged value back") << QString() << "ok"
+                                                      << QStringList{"write 40003 40000 1", "shown 0"};
+    QTest::newRow("Ok writes 0") << "0" << "ok" << QStringList{"write 40003 0 1", "shown 0"};
+    QTest::newRow("Ok writes 1234") << "1234" << "ok" << QStringList{"write 40003 1234 1", "shown 0"};
+    QTest::newRow("Ok reads leading zeros") << "00012" << "ok" << QStringList{"write 40003 12 1", "shown 0"};
+    QTest::newRow("Ok writes 65535") << "65535" << "ok" << QStringList{"write 40003 65535 1", "shown 0"};
+    QTest::newRow("Enter writes like Ok") << "7" << "enter" << QStringList{"write 40003 7 1", "shown 0"};
+    QTest::newRow("Cancel writes nothing") << "7" << "cancel" << QStringList{"shown 0"};
+    QTest::newRow("Escape sends nothing") << "7" << "escape" << QStringList();
 }
 
-void tst_configDialog::okWritesEditedValue_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("value");
-
-    QTest::newRow("0") << "0" << 0;
-    QTest::newRow("1234") << "1234" << 1234;
-    QTest::newRow("leading zeros") << "00012" << 12;
-    QTest::newRow("65535") << "65535" << 65535;
-}
-
-void tst_configDialog::okWritesEditedValue()
+void tst_configDialog::closing()
 {
     QFETCH(QString, text);
-    QFETCH(int, value);
+    QFETCH(QString, how);
+    QFETCH(QStringList, events);
 
-    m_dialog->slotOnShowDialog(&m_row, 0);
-    valueEdit()->clear();
-    QTest::keyClicks(valueEdit(), text);
-    QVERIFY(button(QDialogButtonBox::Ok)->isEnabled());
-    SignalLog log(m_dialog);
-    QTest::mouseClick(button(QDialogButtonBox::Ok), Qt::LeftButton);
-    QCOMPARE(log.events, (QStringList{QStringLiteral("write 40003 %1 1").arg(value), "shown 0"}));
-}
-
-void tst_configDialog::enterWritesLikeOk()
-{
     m_dialog->slotOnShowDialog(&m_row, 0);
     QVERIFY(QTest::qWaitForWindowExposed(m_dialog));
-    valueEdit()->setText(QStringLiteral("7"));
+    if (!text.isNull()) {
+        valueEdit()->clear();
+        QTest::keyClicks(valueEdit(), text);
+    }
     SignalLog log(m_dialog);
-    QTest::keyClick(valueEdit(), Qt::Key_Return);
-    QCOMPARE(log.events, (QStringList{"write 40003 7 1", "shown 0"}));
-}
-
-void tst_configDialog::cancelSendsNoWrite()
-{
-    m_dialog->slotOnShowDialog(&m_row, 0);
-    SignalLog log(m_dialog);
-    QTest::mouseClick(button(QDialogButtonBox::Cancel), Qt::LeftButton);
-    QCOMPARE(log.events, QStringList{"shown 0"});
+    if (how == QLatin1String("ok"))
+        QTest::mouseClick(button(QDialogButtonBox::Ok), Qt::LeftButton);
+    else if (how == QLatin1String("cancel"))
+        QTest::mouseClick(button(QDialogButtonBox::Cancel), Qt::LeftButton);
+    else
+        QTest::keyClick(valueEdit(), how == QLatin1String("enter") ? Qt::Key_Return : Qt::Key_Escape);
+    QCOMPARE(log.events, events);
     QVERIFY(!m_dialog->isVisible());
-}
-
-void tst_configDialog::escapeSendsNothing()
-{
-    m_dialog->slotOnShowDialog(&m_row, 0);
-    QVERIFY(QTest::qWaitForWindowExposed(m_dialog));
-    SignalLog log(m_dialog);
-    QTest::keyClick(valueEdit(), Qt::Key_Escape);
-    QVERIFY(!m_dialog->isVisible());
-    QCOMPARE(log.events, QStringList());
 }
 
 void tst_configDialog::invalidTextKeepsOkDisabled_data()

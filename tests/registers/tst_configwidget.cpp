@@ -67,7 +67,6 @@ private slots:
     void init();
     void cleanup();
 
-    void buildsTableAndGroup();
     void emptyStoreWritesNothing();
     void storedPolicySelectsItemAndIsWrittenBack_data();
     void storedPolicySelectsItemAndIsWrittenBack();
@@ -82,7 +81,6 @@ private slots:
     void selectionSurvivesRefresh();
     void doubleClickOpensDialogOnlyForWritableRows_data();
     void doubleClickOpensDialogOnlyForWritableRows();
-    void doubleClickWithMouse();
     void dialogWriteReachesDevice();
 
 private:
@@ -109,34 +107,6 @@ void tst_configWidget::connectFake()
 {
     comSettings settings;
     QCOMPARE(g_comAdapter.slotOpenDevice(&settings), 0);
-}
-
-void tst_configWidget::buildsTableAndGroup()
-{
-    configWidget page;
-    QCOMPARE(page.objectName(), QStringLiteral("configWidget"));
-    auto* view = page.findChild<QTableView*>();
-    QVERIFY(view);
-    auto* model = qobject_cast<upsDataModel*>(view->model());
-    QVERIFY(model);
-    QCOMPARE(model->rowCount(), 5);
-    QStringList headers;
-    for (int c = 0; c < model->columnCount(); ++c)
-        headers << model->headerData(c, Qt::Horizontal).toString();
-    QCOMPARE(headers, (QStringList{"Address", "Name", "Value", "RW", "Description"}));
-    QCOMPARE(view->editTriggers(), QAbstractItemView::DoubleClicked);
-    QCOMPARE(view->selectionBehavior(), QAbstractItemView::SelectRows);
-
-    auto* combo = page.findChild<QComboBox*>("m_comboPolicy");
-    QCOMPARE(combo->count(), 3);
-    QCOMPARE(combo->itemText(0), QStringLiteral("NULL"));
-    QCOMPARE(combo->itemText(1), QStringLiteral("DC_OK"));
-    QCOMPARE(combo->itemText(2), QStringLiteral("SW"));
-    QCOMPARE(page.findChild<QLabel*>("m_lblBatPath")->text(), QStringLiteral("Post Process Script file:"));
-    QCOMPARE(page.findChild<QPushButton*>("m_btnOpenBatFile")->text(), QStringLiteral("..."));
-    // The path is only ever chosen, never typed.
-    QVERIFY(page.findChild<QLineEdit*>("m_lineEditBatPath")->isReadOnly());
-    QVERIFY(!page.findChild<configDialog*>()->isVisible());
 }
 
 void tst_configWidget::emptyStoreWritesNothing()
@@ -391,33 +361,6 @@ void tst_configWidget::doubleClickOpensDialogOnlyForWritableRows()
     QCOMPARE(shown.count(), address.isEmpty() ? 0 : 1);
     if (!address.isEmpty())
         QCOMPARE(dialog->findChild<QLabel*>("m_lblRegisterAddressValue")->text(), address);
-    dialog->hide();
-}
-
-void tst_configWidget::doubleClickWithMouse()
-{
-    configWidget page;
-    page.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&page));
-    auto* view = page.findChild<QTableView*>();
-    auto* dialog = page.findChild<configDialog*>();
-
-    // A double-click is a click followed by the double-click event on the same cell.
-    auto doubleClick = [view](int row) {
-        const QPoint at = view->visualRect(view->model()->index(row, 1)).center();
-        QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, at);
-        QTest::mouseDClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, at);
-    };
-    QSignalSpy clicked(view, SIGNAL(doubleClicked(QModelIndex)));
-
-    doubleClick(2);
-    QCOMPARE(clicked.count(), 1);
-    QVERIFY(!dialog->isVisible());
-
-    doubleClick(1);
-    QCOMPARE(clicked.count(), 2);
-    QVERIFY(dialog->isVisible());
-    QCOMPARE(dialog->findChild<QLabel*>("m_lblRegisterAddressValue")->text(), QStringLiteral("40011"));
     dialog->hide();
 }
 

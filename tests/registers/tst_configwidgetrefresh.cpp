@@ -24,7 +24,6 @@ private slots:
     void cleanup();
 
     void tickWhileExchangingStartsNothing();
-    void failedReadKeepsShownValues();
     void writeDroppedWhenPageSwitchedOff();
 
 private:
@@ -63,24 +62,6 @@ void tst_configWidgetRefresh::tickWhileExchangingStartsNothing()
     page.slotOnUpdate();
     QTRY_VERIFY(!page.isExchanging());
     QCOMPARE(fakesdk::countCalls("read"), 1);
-}
-
-void tst_configWidgetRefresh::failedReadKeepsShownValues()
-{
-    configWidget page;
-    connectFake();
-    auto* model = page.findChild<QTableView*>()->model();
-    fakesdk::setRegister(40000, 7);
-    page.slotOnSetEnabled(true);
-    QTRY_COMPARE(valueText(*model, 0), QStringLiteral("7"));
-
-    fakesdk::setReadResult(-8);
-    fakesdk::setRegister(40000, 70);
-    const int reads = fakesdk::countCalls("read");
-    QTRY_VERIFY(fakesdk::countCalls("read") >= reads + 2);
-    page.slotOnSetEnabled(false);
-    QTRY_VERIFY(!page.isExchanging());
-    QCOMPARE(valueText(*model, 0), QStringLiteral("7"));
 }
 
 void tst_configWidgetRefresh::writeDroppedWhenPageSwitchedOff()

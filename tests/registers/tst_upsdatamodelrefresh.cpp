@@ -1,6 +1,7 @@
 // How the register table follows the device: one block read per refresh, a
-// pending write instead of a read, and what rows show when a read fails or
-// does not cover them. Runs against the fake device library.
+// pending write instead of a read, what rows show when a read fails or does
+// not cover them, and the refresh in two halves (the exchange taken from the
+// model, its outcome taken back in). Runs against the fake device library.
 #include "comadapter.h"
 #include "comsettings.h"
 #include "dataobject.h"
@@ -10,6 +11,7 @@
 #include "registertablefixture.h"
 #include "testenv.h"
 #include "upsdatamodel.h"
+#include "registertransaction.h"
 
 using namespace registerFixture;
 
@@ -34,6 +36,11 @@ private slots:
     void linkDownDropsValuesAndWrite();
     void failedWriteIsNotRetried();
 
+    void transactionIsPendingWriteThenRead();
+    void unsentWriteIsDropped();
+    void unsentWriteYieldsToNewerRequest();
+    void appliedFailedReadChangesNothing();
+    void transactionWithLinkClosedSendsNothing();
 private:
     void connectFake();
 };
@@ -277,6 +284,113 @@ void tst_upsDataModelRefresh::failedWriteIsNotRetried()
     model.updateData();
     QCOMPARE(countCalls("write"), 1);
     QCOMPARE(countCalls("read"), 1);
+}
+
+void tst_upsDataModelRefresh::transactionIsPendingWriteThenRead()
+{
+    QVERIFY(writeTable(tableOf(numberedItems(10))));
+    upsDataModel model;
+    model.slotOnModifyRegister(40007, qint16(-2), true);
+    QVERIFY(model.hasPendingWrite());
+
+    const registerTransaction write = model.takeTransaction();
+    QVERIFY(write.isWrite());
+    QCOMPARE(write.regAddr, 40007u);
+    QCOMPARE(write.value, quint16(65534));
+    QVERIFY(!model.hasPendingWrite());
+
+    const registerTransaction read = model.takeTransaction();
+    QVERIFY(!read.isWrite());
+    // Deciding on an exchange touches no device.
+    QCOMPARE(countCalls("read") + countCalls("write"), 0);
+}
+
+void tst_upsDataModelRefresh::unsentWriteIsDropped()
+{
+    QVERIFY(writeTable(tableOf(numberedItems(10))));
+    upsDataModel model;
+    LogCapture log;
+    model.slotOnModifyRegister(40004, 12, true);
+    registerTransaction write = model.takeTransaction();
+    // The link closed before the worker's turn came: nothing went out.
+    write.performed = false;
+    model.applyTransaction(write);
+    QVERIFY(!model.hasPendingWrite());
+    QTRY_COMPARE(log.count(QStringLiteral("Write of register 40004 discarded: the link closed before it was sent. "
+                                          "(value 12)")),
+                 1);
+
+    connectFake();
+    model.updateData();
+    QCOMPARE(countCalls("write"), 0);
+}
+
+void tst_upsDataModelRefresh::unsentWriteYieldsToNewerRequest()
+{
+    QVERIFY(writeTable(tableOf(numberedItems(10))));
+    upsDataModel model;
+    model.slotOnModifyRegister(40004, 12, true);
+    registerTransaction first = model.takeTransaction();
+    model.slotOnModifyRegister(40005, 13, true);
+    first.performed = false;
+    model.applyTransaction(first);
+
+    connectFake();
+    model.updateData();
+    model.updateData();
+    const auto writes = callsOf("write");
+    QCOMPARE(writes.size(), size_t(1));
+    QCOMPARE(writes[0].start, 40005u);
+
+    // A withdrawn request is not brought back either.
+    model.slotOnModifyRegister(40006, 1, true);
+    registerTransaction third = model.takeTransaction();
+    model.slotOnModifyRegister(40006, 1, false);
+    third.performed = false;
+    model.applyTransaction(third);
+    QVERIFY(!model.hasPendingWrite());
+}
+
+void tst_upsDataModelRefresh::appliedFailedReadChangesNothing()
+{
+    QVERIFY(writeTable(tableOf(numberedItems(3))));
+    upsDataModel model;
+    connectFake();
+    model.followLink(true);
+    registerTransaction read = model.takeTransaction();
+    read.performed = true;
+    read.result = -104;
+    read.values.fill(5);
+    model.applyTransaction(read);
+    QCOMPARE(valueText(model, 0), QString());
+
+    read.result = 0;
+    model.applyTransaction(read);
+    QCOMPARE(valueText(model, 0), QStringLiteral("5"));
+    QCOMPARE(valueText(model, 2), QStringLiteral("5"));
+
+    // A block that was on its way while the link went down and came back
+    // belongs to the link that has gone.
+    registerTransaction late = model.takeTransaction();
+    late.performed = true;
+    late.result = 0;
+    late.values.fill(6);
+    model.followLink(false);
+    model.followLink(true);
+    model.applyTransaction(late);
+    QCOMPARE(valueText(model, 0), QString());
+}
+
+void tst_upsDataModelRefresh::transactionWithLinkClosedSendsNothing()
+{
+    registerTransaction read = registerTransaction::readBlock();
+    read.run();
+    registerTransaction write = registerTransaction::writeRegister(40004, 1, 1);
+    write.run();
+    QVERIFY(!read.performed);
+    QVERIFY(!write.performed);
+    QVERIFY(!read.hasBlock());
+    QCOMPARE(countCalls("read") + countCalls("write"), 0);
 }
 
 QR_TEST_GUILESS_MAIN(tst_upsDataModelRefresh)

@@ -25,8 +25,6 @@ private slots:
     void badLineSettingsAreRefused();
     void portNames_data();
     void portNames();
-    void errorTexts_data();
-    void errorTexts();
     void everyCodeHasATextOfItsOwn();
 
 private:
@@ -172,34 +170,6 @@ void tst_sdkArguments::portNames()
     // A name bound earlier is replaced, and the empty name removes it.
     UPS_SetPortName(&d, "ttyQR7215stale");
     QCOMPARE(openOn(d, name), expected);
-}
-
-void tst_sdkArguments::errorTexts_data()
-{
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("0") << 0 << "success";
-    QTest::newRow("-4 port not found") << -4 << "the serial port does not exist";
-    QTest::newRow("-5 permission") << -5 << "no permission to open the serial port";
-    QTest::newRow("-6 busy") << -6 << "the serial port is in use by another program";
-    QTest::newRow("-8 time-out") << -8 << "no answer from the module within the response time-out";
-    QTest::newRow("-11 link lost") << -11 << "the serial link was lost (adapter unplugged or port closed)";
-    QTest::newRow("-101") << -101 << "the module answered with Modbus exception 1 (illegal function)";
-    QTest::newRow("-102") << -102 << "the module answered with Modbus exception 2 (illegal data address)";
-    QTest::newRow("-103") << -103 << "the module answered with Modbus exception 3 (illegal data value)";
-    QTest::newRow("-106") << -106 << "the module answered with Modbus exception 6 (server device busy)";
-    QTest::newRow("-355") << -355 << "the module answered with Modbus exception 255 (not a standard exception code)";
-    QTest::newRow("-100 is no exception") << -100 << "unknown result code";
-    QTest::newRow("-356") << -356 << "unknown result code";
-    QTest::newRow("-1") << -1 << "unknown result code";
-    QTest::newRow("1") << 1 << "unknown result code";
-}
-
-void tst_sdkArguments::errorTexts()
-{
-    QFETCH(int, code);
-    QFETCH(QString, text);
-    QCOMPARE(QString::fromUtf8(UPS_ErrorText(code)), text);
 }
 
 void tst_sdkArguments::everyCodeHasATextOfItsOwn()
