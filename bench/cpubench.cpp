@@ -95,12 +95,18 @@ void measure(benchFigure& f, benchSimulator& sim, const benchOptions& o, bool co
             f.error = QStringLiteral("no CPU reading");
         } else {
             f.value = sampleStats::median(percents);
-            f.note = QStringLiteral("whole run %1 % (process counters), %2 reads/s, seconds %3..%4 %; by thread %5")
+            // The machine's load slows the poll, and the CPU follows the
+            // requests: the time per request compares runs under any load.
+            const double perRequestUs =
+                requests1 > requests0 ? sampleStats::median(percents) / 100.0 * wallS * 1e6 / (requests1 - requests0) : -1.0;
+            f.note = QStringLiteral("whole run %1 % (process counters), %2 requests/s, %6 us per request, "
+                                    "seconds %3..%4 %; by thread %5")
                          .arg(process0 >= 0 && process1 >= 0 ? 100.0 * (process1 - process0) / 1e9 / wallS : -1.0, 0, 'f', 2)
                          .arg((requests1 - requests0) / wallS, 0, 'f', 1)
                          .arg(*std::min_element(percents.begin(), percents.end()), 0, 'f', 2)
                          .arg(sampleStats::maximum(percents), 0, 'f', 2)
-                         .arg(byThread(pid, threads0, threads1, wallS));
+                         .arg(byThread(pid, threads0, threads1, wallS))
+                         .arg(perRequestUs, 0, 'f', 0);
         }
     }
 }
