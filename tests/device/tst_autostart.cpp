@@ -79,32 +79,6 @@ QString decodeExec(const QString& value)
     return arg;
 }
 
-QByteArray fileBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-// Runs work in a child whose files may not grow past limit bytes: writes
-// beyond it come up short (EFBIG), as they do on a disk that fills up.
-// False when the child could not be run.
-bool runWithFileSizeLimit(rlim_t limit, const std::function<void()>& work)
-{
-    const pid_t pid = fork();
-    if (pid < 0)
-        return false;
-    if (pid == 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        const rlimit cap{limit, limit};
-        if (setrlimit(RLIMIT_FSIZE, &cap) != 0)
-            _exit(3);
-        work();
-        _exit(0);
-    }
-    int status = 0;
-    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 } // namespace
 
 class tst_autoStart : public QObject
@@ -123,8 +97,6 @@ private slots:
     void execIsQuoted_data();
     void execIsQuoted();
     void configHomeDefaultsToDotConfig();
-    void writeCutShortKeepsOldEntry_data();
-    void writeCutShortKeepsOldEntry();
 };
 
 void tst_autoStart::init()
@@ -264,41 +236,6 @@ void tst_autoStart::configHomeDefaultsToDotConfig()
     qputenv("HOME", savedHome);
     QVERIFY(written);
     QVERIFY(removed);
-}
-
-void tst_autoStart::writeCutShortKeepsOldEntry_data()
-{
-    QTest::addColumn<int>("limit");
-
-    QTest::newRow("not one byte fits") << 0;
-    QTest::newRow("the first 40 bytes fit") << 40;
-    QTest::newRow("all but the last byte fit") << -1;
-}
-
-// Qt 5's QSaveFile commits a file whose buffered bytes never reached the
-// disk; a full disk used to leave an empty or cut-off entry.
-void tst_autoStart::writeCutShortKeepsOldEntry()
-{
-    QFETCH(int, limit);
-    platform::registerAutoStart(kName, "/opt/old/QR-7215");
-    const QByteArray before = fileBytes(entryPath());
-    if (limit < 0) {
-        // The new entry's size: written once elsewhere with the same name.
-        QTemporaryDir other;
-        const QByteArray home = qgetenv("XDG_CONFIG_HOME");
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(other.path()));
-        platform::registerAutoStart(kName, "/opt/new/QR-7215");
-        qputenv("XDG_CONFIG_HOME", home);
-        limit = int(fileBytes(other.path() + QStringLiteral("/autostart/QR-7215.desktop")).size()) - 1;
-    }
-
-    QVERIFY(runWithFileSizeLimit(rlim_t(limit), [] { platform::registerAutoStart(kName, "/opt/new/QR-7215"); }));
-    QCOMPARE(fileBytes(entryPath()), before);
-    QCOMPARE(QDir(QFileInfo(entryPath()).absolutePath()).entryList(QDir::Files),
-             QStringList{"QR-7215.desktop"});
-
-    QVERIFY(runWithFileSizeLimit(RLIM_INFINITY, [] { platform::registerAutoStart(kName, "/opt/new/QR-7215"); }));
-    QCOMPARE(execLines(), QStringList{"Exec=\"/opt/new/QR-7215\""});
 }
 
 QR_TEST_GUILESS_MAIN(tst_autoStart)

@@ -85,53 +85,6 @@ void fillDistinct(comSettings& s)
     s.autoHide = true;
 }
 
-enum class Outcome { False, True, NotRun };
-
-// Permissions do not stop root, so a case that needs them to bite runs in a
-// child process as the user "nobody".
-Outcome runUnprivileged(const std::function<bool()>& work)
-{
-    if (geteuid() != 0)
-        return work() ? Outcome::True : Outcome::False;
-    const passwd* nobody = getpwnam("nobody");
-    if (!nobody)
-        return Outcome::NotRun;
-    const uid_t uid = nobody->pw_uid;
-    const gid_t gid = nobody->pw_gid;
-    const pid_t pid = fork();
-    if (pid < 0)
-        return Outcome::NotRun;
-    if (pid == 0) {
-        if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0)
-            _exit(3);
-        _exit(work() ? 1 : 0);
-    }
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) > 1)
-        return Outcome::NotRun;
-    return WEXITSTATUS(status) == 1 ? Outcome::True : Outcome::False;
-}
-
-// Runs work in a child whose files may not grow past limit bytes: writes
-// beyond it come up short (EFBIG), as they do on a disk that fills up.
-Outcome runWithFileSizeLimit(rlim_t limit, const std::function<bool()>& work)
-{
-    const pid_t pid = fork();
-    if (pid < 0)
-        return Outcome::NotRun;
-    if (pid == 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        const rlimit cap{limit, limit};
-        if (setrlimit(RLIMIT_FSIZE, &cap) != 0)
-            _exit(3);
-        _exit(work() ? 1 : 0);
-    }
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) > 1)
-        return Outcome::NotRun;
-    return WEXITSTATUS(status) == 1 ? Outcome::True : Outcome::False;
-}
-
 const QByteArray kDefaultsFile =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
     "<Settings>\n"
@@ -170,12 +123,8 @@ private slots:
     void unreadableFileLeavesRecord_data();
     void unreadableFileLeavesRecord();
     void saveIntoMissingFolderFails();
-    void saveIntoLockedFolderKeepsOldFile();
-    void saveIntoLockedFolderNeverWritesInPlace();
     void portNameXmlCannotCarryIsNotSaved_data();
     void portNameXmlCannotCarryIsNotSaved();
-    void saveCutShortKeepsOldFile_data();
-    void saveCutShortKeepsOldFile();
     void fileLivesWhereAppFolderCanHoldIt_data();
     void fileLivesWhereAppFolderCanHoldIt();
 
@@ -367,61 +316,6 @@ void tst_comSettingsFile::saveIntoMissingFolderFails()
     QVERIFY(!QFile::exists(path("absent")));
 }
 
-void tst_comSettingsFile::saveIntoLockedFolderKeepsOldFile()
-{
-    QVERIFY(QDir(m_dir->path()).mkdir("configs"));
-    const QString file = path("configs/config_com.xml");
-    QVERIFY(writeBytes(file, kDefaultsFile));
-    QVERIFY(QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
-                                            | QFileDevice::ReadOther));
-    QVERIFY(QFile::setPermissions(path("configs"), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                       | QFileDevice::ExeOwner | QFileDevice::ReadOther
-                                                       | QFileDevice::ExeOther | QFileDevice::ReadGroup
-                                                       | QFileDevice::ExeGroup));
-    // Owner keeps write on the folder so cleanup works; the saving user is not the owner.
-    if (geteuid() != 0)
-        QVERIFY(QFile::setPermissions(path("configs"), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-
-    const Outcome saved = runUnprivileged([file] {
-        comSettings s;
-        fillDistinct(s);
-        return comSettingsFile::write(file, s);
-    });
-    QFile::setPermissions(path("configs"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    if (saved == Outcome::NotRun)
-        QSKIP("cannot run as an unprivileged user here");
-    QCOMPARE(saved, Outcome::False);
-    QCOMPARE(readAll(file), kDefaultsFile);
-    QCOMPARE(QDir(path("configs")).entryList(QDir::Files), QStringList{"config_com.xml"});
-}
-
-void tst_comSettingsFile::saveIntoLockedFolderNeverWritesInPlace()
-{
-    QVERIFY(QDir(m_dir->path()).mkdir("configs"));
-    const QString file = path("configs/config_com.xml");
-    QVERIFY(writeBytes(file, QByteArray(5000, 'y')));
-    QVERIFY(QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther
-                                            | QFileDevice::WriteOther | QFileDevice::ReadGroup
-                                            | QFileDevice::WriteGroup));
-    if (geteuid() != 0)
-        QVERIFY(QFile::setPermissions(path("configs"), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-    else
-        QVERIFY(QFile::setPermissions(path("configs"), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                           | QFileDevice::ExeOwner | QFileDevice::ReadOther
-                                                           | QFileDevice::ExeOther));
-
-    const Outcome saved = runUnprivileged([file] {
-        comSettings s;
-        return comSettingsFile::write(file, s);
-    });
-    QFile::setPermissions(path("configs"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    if (saved == Outcome::NotRun)
-        QSKIP("cannot run as an unprivileged user here");
-    // The file itself is writable, but only a rename keeps a save atomic.
-    QCOMPARE(saved, Outcome::False);
-    QCOMPARE(readAll(file), QByteArray(5000, 'y'));
-}
-
 void tst_comSettingsFile::portNameXmlCannotCarryIsNotSaved_data()
 {
     QTest::addColumn<QString>("port");
@@ -455,44 +349,6 @@ void tst_comSettingsFile::portNameXmlCannotCarryIsNotSaved()
     comSettings read;
     QVERIFY(comSettingsFile::read(path("config_com.xml"), read));
     QCOMPARE(read.comPort, port);
-}
-
-void tst_comSettingsFile::saveCutShortKeepsOldFile_data()
-{
-    QTest::addColumn<int>("limit");
-
-    QTest::newRow("not one byte fits") << 0;
-    QTest::newRow("the first 100 bytes fit") << 100;
-    QTest::newRow("all but the last byte fit") << kDefaultsFile.size() - 1;
-}
-
-// Qt 5's QSaveFile commits a file whose buffered bytes never reached the
-// disk; a full disk used to leave an empty or truncated config_com.xml.
-void tst_comSettingsFile::saveCutShortKeepsOldFile()
-{
-    QFETCH(int, limit);
-    QVERIFY(QDir(m_dir->path()).mkdir("configs"));
-    const QString file = path("configs/config_com.xml");
-    comSettings old;
-    fillDistinct(old);
-    QVERIFY(comSettingsFile::write(file, old));
-    const QByteArray before = readAll(file);
-
-    const Outcome saved = runWithFileSizeLimit(rlim_t(limit), [file] {
-        comSettings s;
-        return comSettingsFile::write(file, s);
-    });
-    QVERIFY(saved != Outcome::NotRun);
-    QCOMPARE(saved, Outcome::False);
-    QCOMPARE(readAll(file), before);
-    QCOMPARE(QDir(path("configs")).entryList(QDir::Files), QStringList{"config_com.xml"});
-
-    // With room again the same save goes through.
-    QVERIFY(runWithFileSizeLimit(RLIM_INFINITY, [file] {
-        comSettings s;
-        return comSettingsFile::write(file, s);
-    }) == Outcome::True);
-    QCOMPARE(readAll(file), kDefaultsFile);
 }
 
 void tst_comSettingsFile::fileLivesWhereAppFolderCanHoldIt_data()

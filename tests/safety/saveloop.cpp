@@ -1,14 +1,14 @@
 // qr7215-saveloop: saves one of the program's files through the program's own
 // code, either once or over and over, so that a test can kill it at any
-// moment or run it as a user who may not write.
+// moment.
 //
-//   qr7215-saveloop TARGET MODE CONFIGDIR PADDING [--as-nobody]
+//   qr7215-saveloop TARGET MODE CONFIGDIR PADDING
 //     TARGET  com | settings | autostart
 //     MODE    loop: writes "R" when it starts saving, then "." after every
 //             complete save, alternating records b, a, b, ... until killed;
 //             a | b: saves that record once
 //   Exit: 0 saved (as far as the code can tell), 1 the save reported a
-//   failure, 2 bad arguments, 3 could not become the user nobody.
+//   failure, 2 bad arguments.
 #include "saverecords.h"
 
 #include <QCoreApplication>
@@ -16,8 +16,6 @@
 
 #include <cstring>
 
-#include <grp.h>
-#include <pwd.h>
 #include <unistd.h>
 
 namespace {
@@ -31,29 +29,12 @@ void mark(const char* text)
         _exit(4);
 }
 
-bool becomeNobody()
-{
-    const passwd* user = getpwnam("nobody");
-    if (!user)
-        return false;
-    if (setgroups(0, nullptr) != 0 || setgid(user->pw_gid) != 0 || setuid(user->pw_uid) != 0)
-        return false;
-    return geteuid() != 0;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    // Before anything touches a file, so nothing is made as root.
-    for (int i = 1; i < argc; ++i) {
-        if (strcmp(argv[i], "--as-nobody") == 0 && !becomeNobody())
-            return 3;
-    }
-
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
-    args.removeAll(QStringLiteral("--as-nobody"));
     saveRecords::target target;
     bool paddingOk = false;
     const int padding = args.size() == 4 ? args.at(3).toInt(&paddingOk) : 0;
