@@ -472,9 +472,11 @@ void mainWindow::slotOnConnect(comSettings& settings)
 {
     m_autoHide = settings.autoHide;
     // The status page switched its display on for the new link; a link
-    // reopened while another tab is current leaves that tab's page the
-    // active one.
-    slotOnCurrentTabChanged(m_tabWidget->currentIndex());
+    // reopened while another tab is current leaves that tab's page the one
+    // shown. The current page itself is left alone: switching it off would
+    // drop the Config page's pending write.
+    if (m_tabWidget->currentWidget() != m_statusMonitorWidget)
+        m_statusMonitorWidget->slotOnSetEnabled(false);
 }
 
 void mainWindow::slotOnDisconnect()
