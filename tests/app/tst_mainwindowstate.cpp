@@ -1,6 +1,7 @@
 // The main window driven through its refresh ticks: connection state, the
-// Config and Firmware Update tabs, which page is active, Auto Hide, version
-// labels, and quitting while the pages work.
+// Config and Firmware Update tabs, which page is active, Auto Hide with and
+// without a tray, version labels, quitting while the pages work, and the tray:
+// its icon and activation, close and minimise, Help.
 #include "configwidget.h"
 #include "consoleprint.h"
 #include "firmwareupdatewidget.h"
@@ -9,13 +10,25 @@
 #include <QCheckBox>
 #include <QStackedWidget>
 #include <QToolBar>
+#include "statusmonitorwidget.h"
+#include <QDesktopServices>
+#include <QMessageBox>
+
+// Catches what QDesktopServices would open.
+class urlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl& url) { urls << url; }
+};
 
 class tst_mainWindowState : public mainWindowFixture
 {
     Q_OBJECT
 
 private slots:
-    void firstTickShowsDisconnected();
     void connectedAndDisconnectedStates();
     void connectAndDisconnectActionsReachTheConnectionPage();
     void configOpenedWhileDisconnectedGoesAgain();
@@ -24,31 +37,21 @@ private slots:
     void removalDeactivatesBeforeTheTabGoes();
     void tabChangeActivatesOnlyTheCurrentPage();
     void removingAnEarlierTabReactivatesTheCurrentPage();
-    void autoHideHidesOnce();
-    void autoHideNeedsATray();
+    void autoHide_data();
+    void autoHide();
     void versionLabels_data();
     void versionLabels();
     void quitWhilePollingWithConfigOpenEndsCleanly();
+    void trayIconFollowsDcInput();
+    void trayActivation_data();
+    void trayActivation();
+    void restoreShowsTheWindow();
+    void closeHidesToTheTray_data();
+    void closeHidesToTheTray();
+    void minimiseHidesToTheTray_data();
+    void minimiseHidesToTheTray();
+    void helpOpensTheHelpFileBesideTheProgram();
 };
-
-void tst_mainWindowState::firstTickShowsDisconnected()
-{
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-    QCOMPARE(stateLabel()->text(), QStringLiteral("Disconnect"));
-    QCOMPARE(child<QLabel>("dateTimeLabel")->text(), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-
-    QTRY_COMPARE(stateLabel()->text(), QStringLiteral("Disconnected"));
-    QCOMPARE(stateLabel()->styleSheet(), QStringLiteral("background-color: "));
-    // The status bar's bold font survives the label's style sheet, which
-    // every tick sets again.
-    QVERIFY(waitTicks(3));
-    QVERIFY(stateLabel()->font().bold());
-    const QDateTime shown = QDateTime::fromString(child<QLabel>("dateTimeLabel")->text(),
-                                                  QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    QVERIFY(shown.isValid());
-    QVERIFY(qAbs(shown.secsTo(QDateTime::currentDateTime())) <= 2);
-}
 
 void tst_mainWindowState::connectedAndDisconnectedStates()
 {
@@ -204,32 +207,32 @@ void tst_mainWindowState::removingAnEarlierTabReactivatesTheCurrentPage()
     QVERIFY(!qobject_cast<configWidget*>(m_window->findChild<configWidget*>())->isRefreshing());
 }
 
-void tst_mainWindowState::autoHideHidesOnce()
+void tst_mainWindowState::autoHide_data()
 {
-    m_window->tray = true;
+    QTest::addColumn<bool>("tray");
+    QTest::newRow("with a tray: hides once, after the first connect") << true;
+    QTest::newRow("without a tray: never hides") << false;
+}
+
+void tst_mainWindowState::autoHide()
+{
+    QFETCH(bool, tray);
+    m_window->tray = tray;
     child<QCheckBox>("m_checkBoxAutoHide")->setChecked(true);
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
 
     QVERIFY(connectDevice());
+    if (!tray) {
+        QVERIFY(waitTicks(3));
+        QVERIFY(m_window->isVisible());
+        return;
+    }
     QTRY_VERIFY(!m_window->isVisible());
-
     child<QAction>("restoreAction")->trigger();
     QVERIFY(m_window->isVisible());
     g_comAdapter.slotCloseDevice();
     QTRY_COMPARE(stateLabel()->text(), QStringLiteral("Disconnected"));
-    QVERIFY(connectDevice());
-    QVERIFY(waitTicks(3));
-    QVERIFY(m_window->isVisible());
-}
-
-void tst_mainWindowState::autoHideNeedsATray()
-{
-    m_window->tray = false;
-    child<QCheckBox>("m_checkBoxAutoHide")->setChecked(true);
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-
     QVERIFY(connectDevice());
     QVERIFY(waitTicks(3));
     QVERIFY(m_window->isVisible());
@@ -291,6 +294,133 @@ void tst_mainWindowState::quitWhilePollingWithConfigOpenEndsCleanly()
     // The poll thread was joined: no read follows the close.
     const std::vector<fakesdk::Call> calls = fakesdk::calls();
     QCOMPARE(calls.back().function, std::string("close"));
+}
+
+void tst_mainWindowState::trayIconFollowsDcInput()
+{
+    auto* tray = m_window->findChild<QSystemTrayIcon*>();
+    auto* status = qobject_cast<statusMonitorWidget*>(tabs()->widget(0));
+    QVERIFY(tray && status);
+    QVERIFY(sameImage(tray->icon(), imagePath("DC.png")));
+
+    emit status->signalDC_OK(false);
+    QVERIFY(sameImage(tray->icon(), imagePath("UPS.png")));
+    emit status->signalDC_OK(true);
+    QVERIFY(sameImage(tray->icon(), imagePath("DC.png")));
+}
+
+void tst_mainWindowState::trayActivation_data()
+{
+    QTest::addColumn<int>("reason");
+    QTest::addColumn<bool>("shows");
+    QTest::newRow("single click") << int(QSystemTrayIcon::Trigger) << true;
+    QTest::newRow("double click") << int(QSystemTrayIcon::DoubleClick) << true;
+    QTest::newRow("context menu") << int(QSystemTrayIcon::Context) << false;
+    QTest::newRow("middle click") << int(QSystemTrayIcon::MiddleClick) << false;
+    QTest::newRow("unknown") << int(QSystemTrayIcon::Unknown) << false;
+}
+
+void tst_mainWindowState::trayActivation()
+{
+    QFETCH(int, reason);
+    QFETCH(bool, shows);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    m_window->close();
+    QVERIFY(!m_window->isVisible());
+
+    emit m_window->findChild<QSystemTrayIcon*>()->activated(QSystemTrayIcon::ActivationReason(reason));
+    QCOMPARE(m_window->isVisible(), shows);
+    if (shows)
+        QVERIFY(!m_window->isMinimized());
+}
+
+void tst_mainWindowState::restoreShowsTheWindow()
+{
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    child<QAction>("minimizeAction")->trigger();
+    QVERIFY(!m_window->isVisible());
+    child<QAction>("restoreAction")->trigger();
+    QVERIFY(m_window->isVisible());
+    QVERIFY(!m_window->isMinimized());
+}
+
+void tst_mainWindowState::closeHidesToTheTray_data()
+{
+    QTest::addColumn<bool>("tray");
+    QTest::addColumn<bool>("ending");   // the session manager ends the session
+    QTest::newRow("with a tray: hides, keeps running") << true << false;
+    QTest::newRow("without a tray: quits") << false << false;
+    // A refused close would cancel the log-out or shut-down.
+    QTest::newRow("log-out with a tray: closes and quits") << true << true;
+}
+
+void tst_mainWindowState::closeHidesToTheTray()
+{
+    QFETCH(bool, tray);
+    QFETCH(bool, ending);
+    m_window->tray = tray;
+    m_window->ending = ending;
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    QSignalSpy lastWindowClosed(qApp, &QGuiApplication::lastWindowClosed);
+
+    bool accepted = false;
+    QTimer::singleShot(0, m_window.get(), [&] {
+        accepted = m_window->close();
+        // When the window stays in the tray nothing ends the loop: the test
+        // does, once the close is handled.
+        if (tray && !ending)
+            QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(7); });
+    });
+    QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(1); });
+    const int rc = QCoreApplication::exec();
+
+    const bool staysInTray = tray && !ending;
+    QVERIFY(!m_window->isVisible());
+    QCOMPARE(accepted, !staysInTray);
+    QCOMPARE(rc, staysInTray ? 7 : 0);
+    QCOMPARE(lastWindowClosed.count(), staysInTray ? 0 : 1);
+    QVERIFY(m_window->findChild<QSystemTrayIcon*>()->isVisible());
+}
+
+void tst_mainWindowState::minimiseHidesToTheTray_data()
+{
+    QTest::addColumn<bool>("tray");
+    QTest::newRow("with a tray: off the task bar") << true;
+    QTest::newRow("without a tray: minimised as usual") << false;
+}
+
+void tst_mainWindowState::minimiseHidesToTheTray()
+{
+    QFETCH(bool, tray);
+    m_window->tray = tray;
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+
+    m_window->setWindowState(m_window->windowState() | Qt::WindowMinimized);
+    QCOMPARE(m_window->isVisible(), !tray);
+    QVERIFY(m_window->isMinimized());
+
+    // Either way the tray's Restore brings it back in its normal state.
+    child<QAction>("restoreAction")->trigger();
+    QVERIFY(m_window->isVisible());
+    QVERIFY(!m_window->isMinimized());
+}
+
+void tst_mainWindowState::helpOpensTheHelpFileBesideTheProgram()
+{
+    urlCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+    child<QAction>("helpAction")->trigger();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+
+    QCOMPARE(catcher.urls.size(), 1);
+    QCOMPARE(catcher.urls.first(),
+             QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + QStringLiteral("/help/help.chm")));
+    QCOMPARE(catcher.urls.first().toLocalFile(),
+             QCoreApplication::applicationDirPath() + QStringLiteral("/help/help.chm"));
 }
 
 QR_TEST_MAIN(tst_mainWindowState)

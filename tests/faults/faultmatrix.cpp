@@ -221,7 +221,7 @@ void faultMatrix::faultAndRecovery()
     LogCapture log;
     stallMeter meter([this] { return displayText(); });
     meter.start();
-    const int requestsBefore = m_sim.command(QStringLiteral("requests")).toInt();
+    const int requestsBefore = m_sim.requests();
 
     if (kill) {
         m_sim.kill();
@@ -243,7 +243,7 @@ void faultMatrix::faultAndRecovery()
                 QTRY_COMPARE(displayText(), QStringLiteral("0mV"));
         } else {
             const int wanted = requestsBefore + 3 * int(m_line.retries + 1) + 6;
-            QTRY_VERIFY_WITH_TIMEOUT(m_sim.command(QStringLiteral("requests")).toInt() >= wanted, 15000);
+            QTRY_VERIFY_WITH_TIMEOUT(m_sim.requests() >= wanted, 15000);
         }
     }
 
@@ -311,7 +311,7 @@ void faultMatrix::faultAndRecovery()
                                   QStringLiteral("fault stall %1 ms").arg(faultStall),
                                   QStringLiteral("reconnect stall %1 ms").arg(reconnectStall),
                                   QStringLiteral("requests %1").arg(kill ? -1
-                                      : m_sim.command(QStringLiteral("requests")).toInt() - requestsBefore),
+                                      : m_sim.requests() - requestsBefore),
                                   QStringLiteral("shown ") + meter.shown().join(QLatin1Char(','))})
                      + QStringLiteral("\n    ") + failureLines.join(QStringLiteral("\n    "));
 
@@ -352,7 +352,7 @@ void faultMatrix::faultAndRecovery()
         }
         if (!kill && !r.summaries.isEmpty()) {
             // Every failed read put at least one request on the line.
-            const int requests = m_sim.command(QStringLiteral("requests")).toInt() - requestsBefore;
+            const int requests = m_sim.requests() - requestsBefore;
             QVERIFY2(2 + r.summaries.first() <= requests, qPrintable(QString::number(requests)));
         }
     }

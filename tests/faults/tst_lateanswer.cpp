@@ -53,7 +53,7 @@ void tst_lateAnswer::lateAnswerIsNotTakenForTheNextOne()
     // with the old value is still on its way.
     QVERIFY(sim.set(40016, 22222));
     QCOMPARE(sim.command(QStringLiteral("fault none")), QStringLiteral("ok"));
-    QCOMPARE(sim.command(QStringLiteral("pending")), QStringLiteral("1"));
+    QCOMPARE(sim.pending(), 1L);
 
     std::this_thread::sleep_until(sent + std::chrono::milliseconds(430));
     const int rc = UPS_ReadRegisters(&d, 40016, 20, values);

@@ -111,16 +111,16 @@ void tst_linkCycles::disconnectIsNeverAFailure()
 {
     QFETCH(bool, config);
     LogCapture log;
-    int requests = m_sim.command(QStringLiteral("requests")).toInt();
+    int requests = m_sim.requests();
     for (int cycle = 0; cycle < 25; ++cycle) {
         QVERIFY(press("m_pushButtonConnect", true));
         if (config)
             QVERIFY(showConfig());
         // Some reads first, so that the disconnect falls among them.
-        QTRY_VERIFY(m_sim.command(QStringLiteral("requests")).toInt() >= requests + 3 + cycle % 3);
+        QTRY_VERIFY(m_sim.requests() >= requests + 3 + cycle % 3);
         QTest::qWait(cycle % 7);
         QVERIFY(press("m_pushButtonDisconnect", false));
-        requests = m_sim.command(QStringLiteral("requests")).toInt();
+        requests = m_sim.requests();
     }
     QTest::qWait(100);
     QStringList failures;
@@ -143,7 +143,7 @@ void tst_linkCycles::disconnectAfterHangUpIsNeverAFailure()
         if (!m_sim.isRunning())
             QVERIFY(m_sim.start());
         QVERIFY(press("m_pushButtonConnect", true));
-        QTRY_VERIFY(m_sim.command(QStringLiteral("requests")).toInt() >= 3);
+        QTRY_VERIFY(m_sim.requests() >= 3);
         m_sim.kill();
         const int failuresBefore = log.lines.size();
         QTRY_VERIFY(log.lines.size() > failuresBefore || log.count(lost) > 0);
@@ -169,14 +169,14 @@ void tst_linkCycles::disconnectWhileModuleIsSilent()
     QVERIFY(press("m_pushButtonConnect", true));
     if (config)
         QVERIFY(showConfig());
-    QTRY_VERIFY(m_sim.command(QStringLiteral("requests")).toInt() > 3);
+    QTRY_VERIFY(m_sim.requests() > 3);
 
     stallMeter meter;
     meter.start();
     QCOMPARE(m_sim.command(QStringLiteral("fault timeout")), QStringLiteral("ok"));
     // A read is in flight (the module was asked and says nothing).
-    const int asked = m_sim.command(QStringLiteral("requests")).toInt();
-    QTRY_VERIFY(m_sim.command(QStringLiteral("requests")).toInt() > asked);
+    const int asked = m_sim.requests();
+    QTRY_VERIFY(m_sim.requests() > asked);
     meter.restartWindow();
     QVERIFY(press("m_pushButtonDisconnect", false));
     const qint64 stall = meter.longestMs();
@@ -204,13 +204,13 @@ void tst_linkCycles::tabSwitchWhileModuleIsSilent()
     // for it (the watch goes on), and the Config tab's own read waits its turn
     // on the line off the GUI thread.
     QVERIFY(press("m_pushButtonConnect", true));
-    QTRY_VERIFY(m_sim.command(QStringLiteral("requests")).toInt() > 3);
+    QTRY_VERIFY(m_sim.requests() > 3);
     LogCapture log;
     stallMeter meter;
     meter.start();
     QCOMPARE(m_sim.command(QStringLiteral("fault timeout")), QStringLiteral("ok"));
-    const int asked = m_sim.command(QStringLiteral("requests")).toInt();
-    QTRY_VERIFY(m_sim.command(QStringLiteral("requests")).toInt() > asked);
+    const int asked = m_sim.requests();
+    QTRY_VERIFY(m_sim.requests() > asked);
     meter.restartWindow();
     auto* action = m_window->findChild<QAction*>(QStringLiteral("configAction"));
     QMetaObject::invokeMethod(action, "trigger", Qt::QueuedConnection);

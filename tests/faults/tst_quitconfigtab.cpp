@@ -98,12 +98,12 @@ void tst_quitConfigTab::quitsCleanly()
     QVERIFY(QTest::qWaitFor([&] { return run.process().canReadLine(); }, 10000));
     QCOMPARE(run.process().readLine().trimmed(), QByteArray("refreshing"));
     // The table's block (35 registers) is being read.
-    const int asked = sim.command(QStringLiteral("requests")).toInt();
-    QTRY_VERIFY_WITH_TIMEOUT(sim.command(QStringLiteral("requests")).toInt() > asked + 1, 5000);
+    const int asked = sim.requests();
+    QTRY_VERIFY_WITH_TIMEOUT(sim.requests() > asked + 1, 5000);
     if (hung) {
         QCOMPARE(sim.command(QStringLiteral("fault timeout")), QStringLiteral("ok"));
-        const int before = sim.command(QStringLiteral("requests")).toInt();
-        QTRY_VERIFY_WITH_TIMEOUT(sim.command(QStringLiteral("requests")).toInt() > before, 5000);
+        const int before = sim.requests();
+        QTRY_VERIFY_WITH_TIMEOUT(sim.requests() > before, 5000);
     }
 
     const qint64 took = run.signalAndWait(SIGTERM, 15000);

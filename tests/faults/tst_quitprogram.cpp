@@ -77,10 +77,10 @@ void tst_quitProgram::quitsCleanly()
     QVERIFY(run.start());
     if (state == QLatin1String("silent")) {
         // The identification request is on the line.
-        QTRY_VERIFY_WITH_TIMEOUT(sim.command(QStringLiteral("requests")).toInt() >= 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(sim.requests() >= 1, 10000);
     } else if (connect) {
         // Identified and polling.
-        QTRY_VERIFY_WITH_TIMEOUT(sim.command(QStringLiteral("requests")).toInt() >= 3, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(sim.requests() >= 3, 10000);
     } else {
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(run.runtimeDir() + QStringLiteral("/QR-7215_UTILITY.lock")), 10000);
     }
@@ -89,8 +89,8 @@ void tst_quitProgram::quitsCleanly()
     if (state == QLatin1String("hung")) {
         QCOMPARE(sim.command(QStringLiteral("fault timeout")), QStringLiteral("ok"));
         // A read is in flight: the module was asked and will never answer.
-        const int asked = sim.command(QStringLiteral("requests")).toInt();
-        QTRY_VERIFY_WITH_TIMEOUT(sim.command(QStringLiteral("requests")).toInt() > asked, 5000);
+        const int asked = sim.requests();
+        QTRY_VERIFY_WITH_TIMEOUT(sim.requests() > asked, 5000);
     } else if (state == QLatin1String("hangup")) {
         sim.kill();
     } else if (state == QLatin1String("script")) {

@@ -36,8 +36,6 @@ class tst_statusMonitorEdges : public QObject
 private slots:
     void init();
     void cleanup();
-    void edges_data();
-    void edges();
     void edgesThroughThePollThread();
     void destroyedWhilePollingAndRunningAScript();
     // Last: it runs the application's event loop to its end.
@@ -72,85 +70,6 @@ void tst_statusMonitorEdges::openLink()
     comSettings settings;
     settings.comPort = QStringLiteral("ttyFAKE0");
     QCOMPARE(g_comAdapter.slotOpenDevice(&settings), 0);
-}
-
-void tst_statusMonitorEdges::edges_data()
-{
-    QTest::addColumn<quint32>("policy");
-    QTest::addColumn<QList<int>>("dc");
-    QTest::addColumn<QList<int>>("sw");
-    QTest::addColumn<QStringList>("logs");
-    QTest::addColumn<QList<bool>>("emits");
-    QTest::addColumn<int>("runs");
-    QTest::addColumn<int>("runStep");   // the block after which the script has started, -1 none
-    QTest::addColumn<bool>("shown");    // the page's tab is current
-
-    const QList<int> dcSeq{1, 1, 0, 0, 1};
-    const QList<int> swSeq{0, 5, 5, 0};
-    const QStringList dcLogs{"DC is connected.", "DC is broken.", "DC is connected."};
-    const QStringList swLogs{"DC is connected.", "SW ON.", "SW OFF."};
-    for (quint32 policy : {0u, 1u, 2u}) {
-        const QByteArray p = QByteArray::number(policy);
-        QTest::newRow("DC 1,1,0,0,1 policy " + p) << policy << dcSeq << QList<int>{0, 0, 0, 0, 0} << dcLogs
-                                                  << QList<bool>{true, false, true} << (policy == 1 ? 1 : 0)
-                                                  << (policy == 1 ? 2 : -1) << true;
-        QTest::newRow("SW 0,5,5,0 policy " + p) << policy << QList<int>{1, 1, 1, 1} << swSeq << swLogs
-                                                << QList<bool>{true} << (policy == 2 ? 1 : 0)
-                                                << (policy == 2 ? 1 : -1) << true;
-        QTest::newRow("start on battery policy " + p)
-            << policy << QList<int>{0, 0} << QList<int>{0, 0} << QStringList{"DC is broken."} << QList<bool>{false}
-            << (policy == 1 ? 1 : 0) << (policy == 1 ? 0 : -1) << true;
-    }
-    // The watch acts whichever tab is current, and with the window in the tray.
-    QTest::newRow("DC lost with another tab current")
-        << 1u << dcSeq << QList<int>{0, 0, 0, 0, 0} << dcLogs << QList<bool>{true, false, true} << 1 << 2 << false;
-    QTest::newRow("SW on with another tab current")
-        << 2u << QList<int>{1, 1, 1, 1} << swSeq << swLogs << QList<bool>{true} << 1 << 1 << false;
-}
-
-void tst_statusMonitorEdges::edges()
-{
-    QFETCH(quint32, policy);
-    QFETCH(QList<int>, dc);
-    QFETCH(QList<int>, sw);
-    QFETCH(QStringList, logs);
-    QFETCH(QList<bool>, emits);
-    QFETCH(int, runs);
-    QFETCH(int, runStep);
-    QFETCH(bool, shown);
-
-    const QString mark = m_dir + "/mark";
-    settingsStore::setBatPath(writeScript(m_dir + "/on power loss.sh", "#!/bin/sh\n" + appendLine(mark)));
-    settingsStore::setBatExecutePolicy(policy);
-    LogCapture log;
-    statusMonitorWidget page;
-    QSignalSpy dcOk(&page, SIGNAL(signalDC_OK(bool)));
-
-    for (int i = 0; i < dc.size(); ++i) {
-        feed(page, makeBlock({{40028, quint16(dc[i])}, {40031, quint16(sw[i])}}), shown);
-        if (shown) {
-            QCOMPARE(lit(page, "m_ledDC_OK"), dc[i] != 0);
-            QCOMPARE(lit(page, "m_ledSW"), sw[i] != 0);
-        }
-        // The runner is started from inside the block's handling, or not at all.
-        if (i == runStep)
-            QVERIFY(runner(page)->isRunning() || lineCount(mark) == 1);
-        QTRY_VERIFY(!runner(page)->isRunning());
-    }
-
-    QTRY_COMPARE(lineCount(mark), runs);
-    QStringList pageLines;
-    for (const QString& l : log.lines)
-        if (!l.startsWith(QLatin1String("Post-process script")))
-            pageLines << l;
-    QCOMPARE(pageLines, logs);
-    QList<bool> emitted;
-    for (const QList<QVariant>& args : dcOk)
-        emitted << args.at(0).toBool();
-    QCOMPARE(emitted, emits);
-    QTRY_COMPARE(log.countStartingWith(QStringLiteral("Post-process script finished with exit code 0")), runs);
-    QCOMPARE(log.countStartingWith(QStringLiteral("Post-process script")), 2 * runs);
-    QCOMPARE(page.lastDcOk(), quint16(dc.last()));
 }
 
 void tst_statusMonitorEdges::edgesThroughThePollThread()

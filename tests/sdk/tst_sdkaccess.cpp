@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "sdkfixture.h"
+#include "devicelink.h"
 #include "simulatorprocess.h"
 #include "testenv.h"
 
@@ -224,13 +224,13 @@ void tst_sdkAccess::moduleExceptionsComeBackAsCodes()
     deviceDescriptor d = lineDescriptor();
     closeAtExit guard(d);
     QCOMPARE(openOn(d, m_sim.linkPath()), int(QR7215_OK));
-    const int requests = m_sim.command(QStringLiteral("requests")).toInt();
+    const int requests = m_sim.requests();
     std::vector<uint16_t> values(static_cast<size_t>(count), static_cast<uint16_t>(value));
     const int rc = write ? UPS_WriteRegisters(&d, uint32_t(start), uint8_t(count), values.data())
                          : UPS_ReadRegisters(&d, uint16_t(start), uint8_t(count), values.data());
     QCOMPARE(rc, expected);
     // An exception is an answer: it is not retried.
-    QCOMPARE(m_sim.command(QStringLiteral("requests")).toInt(), requests + 1);
+    QCOMPARE(m_sim.requests(), requests + 1);
     // The link stays usable.
     uint16_t v = 0;
     QCOMPARE(UPS_ReadRegisters(&d, 40040, 1, &v), int(QR7215_OK));

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "sdkfixture.h"
+#include "devicelink.h"
 #include "simulatorprocess.h"
 #include "testenv.h"
 
@@ -80,7 +80,7 @@ void tst_sdkArguments::badArgumentsAreRefused()
     closeAtExit guard(d);
     if (call != QLatin1String("open"))
         QCOMPARE(openOn(d, m_sim.linkPath()), int(QR7215_OK));
-    const int requests = m_sim.command(QStringLiteral("requests")).toInt();
+    const int requests = m_sim.requests();
     std::vector<uint16_t> values(256, 1);
     deviceDescriptor* dp = nullDescriptor ? nullptr : &d;
     uint16_t* vp = nullValues ? nullptr : values.data();
@@ -97,7 +97,7 @@ void tst_sdkArguments::badArgumentsAreRefused()
     else
         rc = UPS_SetPortName(dp, "ttyS0");
     QCOMPARE(rc, int(QR7215_E_ARGUMENT));
-    QCOMPARE(m_sim.command(QStringLiteral("requests")).toInt(), requests);  // nothing went out
+    QCOMPARE(m_sim.requests(), requests);  // nothing went out
 }
 
 void tst_sdkArguments::badLineSettingsAreRefused_data()

@@ -8,7 +8,7 @@
 #include <atomic>
 #include <thread>
 
-#include "sdkfixture.h"
+#include "devicelink.h"
 #include "simulatorprocess.h"
 #include "testenv.h"
 
@@ -39,7 +39,7 @@ private slots:
     void closeCutsARequestInFlight();
 
 private:
-    int requests() { return m_sim.command(QStringLiteral("requests")).toInt(); }
+    int requests() { return m_sim.requests(); }
     SimulatorProcess m_sim;
 };
 

@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "sdkfixture.h"
+#include "devicelink.h"
 #include "simulatorprocess.h"
 #include "testenv.h"
 
@@ -35,7 +35,7 @@ private slots:
     void anotherUsersOpen();
 
 private:
-    int requests() { return m_sim.command(QStringLiteral("requests")).toInt(); }
+    int requests() { return m_sim.requests(); }
     QString runHelper(const QString& program, const QStringList& args,
                       const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment());
     SimulatorProcess m_sim;

@@ -124,3 +124,17 @@ int SimulatorProcess::get(int reg)
     const int v = command(QStringLiteral("get %1").arg(reg)).toInt(&ok);
     return ok ? v : -1;
 }
+
+long SimulatorProcess::requests()
+{
+    bool ok = false;
+    const long n = command(QStringLiteral("requests")).toLong(&ok);
+    return ok ? n : -1;
+}
+
+long SimulatorProcess::pending()
+{
+    bool ok = false;
+    const long n = command(QStringLiteral("pending")).toLong(&ok);
+    return ok ? n : -1;
+}

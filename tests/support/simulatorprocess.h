@@ -28,6 +28,10 @@ public:
     // Convenience: "set REG VALUE" / "get REG".
     bool set(int reg, int value);
     int get(int reg);
+    // Intact requests the simulator has seen, and answers it still holds
+    // back (a slow line or a delay fault); -1 when it cannot say.
+    long requests();
+    long pending();
 
     static QString executable();
 
