@@ -27,7 +27,7 @@ struct benchOptions
     // Memory: log lines sent through the message bus, and reads a module
     // refuses (two log lines each, before throttling).
     int memoryLines = 100000;
-    int memoryFloodReads = 50000;
+    int memoryFloodReads = 6000;
     // Start-up: program starts timed.
     int startupSamples = 15;
     // Power fail to script: losses timed.
@@ -46,7 +46,7 @@ struct benchOptions
         o.responsivenessSeconds = 1;
         o.cpuSeconds = 2;
         o.memoryLines = 10000;
-        o.memoryFloodReads = 300;
+        o.memoryFloodReads = 100;
         o.startupSamples = 2;
         o.scriptSamples = 1;
         return o;

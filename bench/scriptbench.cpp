@@ -19,7 +19,7 @@
 namespace {
 
 constexpr unsigned kBaud = 9600;
-constexpr int kPollMs = 10;           // the connection record's default
+constexpr int kPollMs = 20;           // the default: the least the connection page takes
 constexpr int kTableRegisters = 35;   // what the Config page reads per refresh
 constexpr double kAllowanceMs = 20;
 
