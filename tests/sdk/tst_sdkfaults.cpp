@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "devicelink.h"
@@ -38,6 +39,7 @@ private slots:
     void closeCutsARequestInFlight_data();
     void closeCutsARequestInFlight();
 
+    void lateAnswerIsNotTakenForTheNextOne();
 private:
     int requests() { return m_sim.requests(); }
     SimulatorProcess m_sim;
@@ -328,6 +330,46 @@ void tst_sdkFaults::closeCutsARequestInFlight()
     QVERIFY(m_sim.set(40020, 4321));
     QCOMPARE(UPS_ReadRegisters(&d, 40020, 1, &v), int(QR7215_OK));
     QCOMPARE(int(v), 4321);
+}
+
+// A late answer that arrives while the next request waits (the answer to a
+// timed-out read lands 36 ms into the next one): the library waits for a
+// quiet line after a time-out, so the old values are never taken for new.
+void tst_sdkFaults::lateAnswerIsNotTakenForTheNextOne()
+{
+    SimulatorProcess sim;
+    QVERIFY2(sim.start({QStringLiteral("--baud"), QStringLiteral("9600")}), qPrintable(SimulatorProcess::executable()));
+    QVERIFY(sim.set(40016, 11111));
+
+    deviceDescriptor d{};
+    d.comPort = 1;
+    d.slaveAddress = 1;
+    d.stopBits = 1;
+    d.dataBits = 8;
+    d.baudRate = 9600;
+    d.responseTimeout = 300;
+    d.retries = 0;
+    UPS_SetPortName(&d, sim.linkPath().toUtf8().constData());
+    deviceInfo info{};
+    QCOMPARE(UPS_DeviceOpen(&d, &info), int(QR7215_OK));
+
+    quint16 values[20] = {};
+    QCOMPARE(sim.command(QStringLiteral("fault delay 400")), QStringLiteral("ok"));
+    const auto sent = std::chrono::steady_clock::now();
+    QCOMPARE(UPS_ReadRegisters(&d, 40016, 20, values), int(QR7215_E_TIMEOUT));
+    // The module's value changes, and it answers at once again; A's answer
+    // with the old value is still on its way.
+    QVERIFY(sim.set(40016, 22222));
+    QCOMPARE(sim.command(QStringLiteral("fault none")), QStringLiteral("ok"));
+    QCOMPARE(sim.pending(), 1L);
+
+    std::this_thread::sleep_until(sent + std::chrono::milliseconds(430));
+    const int rc = UPS_ReadRegisters(&d, 40016, 20, values);
+    UPS_DeviceClose(&d);
+    qInfo("second read: result %d, register 40016 = %u", rc, unsigned(values[0]));
+
+    // A failure is honest; the new value is right; the old one is not.
+    QVERIFY2(rc != QR7215_OK || values[0] == 22222, qPrintable(QString::number(values[0])));
 }
 
 QR_TEST_GUILESS_MAIN(tst_sdkFaults)
