@@ -1,5 +1,7 @@
 // The "Config" page: policy and script in the settings store, the refresh
-// timer, selections across refreshes and the way to the write dialog.
+// timer (no second exchange while one is out, the pending write dropped when
+// the page is switched off), selections across refreshes and the way to the
+// write dialog.
 #include "comadapter.h"
 #include "comsettings.h"
 #include "configdialog.h"
@@ -83,6 +85,8 @@ private slots:
     void doubleClickOpensDialogOnlyForWritableRows();
     void dialogWriteReachesDevice();
 
+    void tickWhileExchangingStartsNothing();
+    void writeDroppedWhenPageSwitchedOff();
 private:
     void connectFake();
 };
@@ -388,6 +392,40 @@ void tst_configWidget::dialogWriteReachesDevice()
     page.slotOnUpdate();
     QTRY_COMPARE(valueText(*model, 5), QStringLiteral("45"));
     QCOMPARE(fakesdk::countCalls("read"), 1);
+}
+
+void tst_configWidget::tickWhileExchangingStartsNothing()
+{
+    configWidget page;
+    connectFake();
+    page.slotOnUpdate();
+    // The outcome comes back through the event loop: until then the page is
+    // still exchanging, and a further tick must not queue a second exchange.
+    QVERIFY(page.isExchanging());
+    page.slotOnUpdate();
+    page.slotOnUpdate();
+    QTRY_VERIFY(!page.isExchanging());
+    QCOMPARE(fakesdk::countCalls("read"), 1);
+}
+
+void tst_configWidget::writeDroppedWhenPageSwitchedOff()
+{
+    configWidget page;
+    connectFake();
+    auto* model = qobject_cast<upsDataModel*>(page.findChild<QTableView*>()->model());
+    LogCapture log;
+    model->slotOnModifyRegister(40000, 9, true);
+    page.slotOnSetEnabled(false);
+    QVERIFY(!model->hasPendingWrite());
+    QTRY_COMPARE(log.count(QStringLiteral("Write of register 40000 discarded: the link closed before it was sent. "
+                                          "(value 9)")),
+                 1);
+
+    page.slotOnSetEnabled(true);
+    QTRY_VERIFY(fakesdk::countCalls("read") >= 1);
+    page.slotOnSetEnabled(false);
+    QTRY_VERIFY(!page.isExchanging());
+    QCOMPARE(fakesdk::countCalls("write"), 0);
 }
 
 QR_TEST_MAIN(tst_configWidget)
