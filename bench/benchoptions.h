@@ -24,6 +24,8 @@ struct benchOptions
     int responsivenessSeconds = 12;
     // CPU: seconds of monitoring, after the warm-up.
     int cpuSeconds = 30;
+    // CPU: length of one window, in ms.
+    int cpuWindowMs = 1000;
     // Memory: log lines sent through the message bus, and reads a module
     // refuses (two log lines each, before throttling).
     int memoryLines = 100000;
@@ -45,8 +47,9 @@ struct benchOptions
         o.overheadReadsPerWindow = 100;
         o.responsivenessSeconds = 1;
         o.cpuSeconds = 2;
+        o.cpuWindowMs = 400;
         o.memoryLines = 10000;
-        o.memoryFloodReads = 100;
+        o.memoryFloodReads = 50;
         o.startupSamples = 2;
         o.scriptSamples = 1;
         return o;

@@ -79,7 +79,7 @@ void measure(benchFigure& f, benchSimulator& sim, const benchOptions& o, bool co
             QStringList tasksAfter;
             const qint64 cpuBefore = processProbe::threadCpuTimeNs(pid, &tasksBefore);
             const qint64 before = benchSupport::monotonicNs();
-            benchSupport::spin(1000);
+            benchSupport::spin(o.cpuWindowMs);
             const qint64 cpuAfter = processProbe::threadCpuTimeNs(pid, &tasksAfter);
             const qint64 after = benchSupport::monotonicNs();
             // A thread that came or went in between would skew the difference.
@@ -123,7 +123,7 @@ void runCpu(const benchOptions& o, figureTable& table)
                            .arg(kPollMs)
                            .arg(configTab ? QStringLiteral("main window, Config tab current")
                                           : QStringLiteral("program, status page"))
-                           .arg(o.cpuSeconds);
+                           .arg(o.cpuSeconds * o.cpuWindowMs / 1000.0, 0, 'f', 1);
         f.unit = QStringLiteral("% of a core");
         f.goal = kGoalPercent;
         f.decimals = 2;
