@@ -53,7 +53,28 @@ SimulatorProcess::~SimulatorProcess()
 
 QString SimulatorProcess::executable()
 {
-    return QStringLiteral(QR7215_SIM_PATH);
+    const QString chosen = qEnvironmentVariable("QR7215_BENCH_SIM");
+    return chosen.isEmpty() ? QStringLiteral(QR7215_SIM_PATH) : chosen;
+}
+
+bool SimulatorProcess::start(unsigned baud)
+{
+    return start(baud > 0 ? QStringList{QStringLiteral("--baud"), QString::number(baud)} : QStringList());
+}
+
+void SimulatorProcess::send(const QString& line)
+{
+    m_process.write(line.toUtf8() + '\n');
+    m_process.waitForBytesWritten(1000);
+}
+
+QString SimulatorProcess::takeAnswer(int timeoutMs)
+{
+    // An event loop may already have read the answer into the process buffer.
+    m_pending += m_process.readAllStandardOutput();
+    QByteArray answer;
+    return readLine(m_process, m_pending, answer, timeoutMs) ? QString::fromUtf8(answer)
+                                                             : QStringLiteral("error: no answer");
 }
 
 bool SimulatorProcess::start(const QStringList& extraArgs)

@@ -1,5 +1,5 @@
-// Runs qr7215-sim on a pseudo-terminal for a test and talks to it over its
-// standard input: one command a line, one answer a line.
+// Runs qr7215-sim on a pseudo-terminal for a test or the benchmark and talks
+// to it over its standard input: one command a line, one answer a line.
 #pragma once
 
 #include <QProcess>
@@ -15,6 +15,8 @@ public:
     // Starts the simulator with its link in a fresh temporary folder and waits
     // for "ready". Extra arguments go on its command line (--slave, --baud).
     bool start(const QStringList& extraArgs = {});
+    // With the simulator's wire emulation at baud (0: answers leave at once).
+    bool start(unsigned baud);
     // Sends "quit" and waits for the process to end (kills it after 5 s).
     void stop();
     // Kills the process without letting it clean up.
@@ -25,6 +27,9 @@ public:
     QString linkPath() const { return m_link; }
     // Sends one command and returns the answer line ("ok", a value, "error: ...").
     QString command(const QString& line, int timeoutMs = 5000);
+    // Sends a command without waiting; takeAnswer() collects its answer.
+    void send(const QString& line);
+    QString takeAnswer(int timeoutMs = 5000);
     // Convenience: "set REG VALUE" / "get REG".
     bool set(int reg, int value);
     int get(int reg);
@@ -33,6 +38,8 @@ public:
     long requests();
     long pending();
 
+    // QR7215_SIM_PATH, or what QR7215_BENCH_SIM names (another build of the
+    // simulator to take the benchmark's figures against).
     static QString executable();
 
 private:
