@@ -32,6 +32,7 @@
 #include <QWindow>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
