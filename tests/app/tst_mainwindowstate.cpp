@@ -12,6 +12,7 @@
 #include <QToolBar>
 #include "statusmonitorwidget.h"
 #include <QDesktopServices>
+#include <QPointer>
 #include <QMessageBox>
 
 // Catches what QDesktopServices would open.
@@ -51,6 +52,8 @@ private slots:
     void minimiseHidesToTheTray_data();
     void minimiseHidesToTheTray();
     void helpOpensTheHelpFileBesideTheProgram();
+    void pagesEndWithTheWindow_data();
+    void pagesEndWithTheWindow();
 };
 
 void tst_mainWindowState::connectedAndDisconnectedStates()
@@ -421,6 +424,54 @@ void tst_mainWindowState::helpOpensTheHelpFileBesideTheProgram()
              QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + QStringLiteral("/help/help.chm")));
     QCOMPARE(catcher.urls.first().toLocalFile(),
              QCoreApplication::applicationDirPath() + QStringLiteral("/help/help.chm"));
+}
+
+// A page made without a parent gets one only when its tab is first shown:
+// the window must end both pages whatever became of their tabs (a leak that
+// LeakSanitizer found).
+void tst_mainWindowState::pagesEndWithTheWindow_data()
+{
+    QTest::addColumn<bool>("showTabs");
+    QTest::addColumn<bool>("waitForRemoval");
+
+    QTest::newRow("tabs never shown") << false << false;
+    QTest::newRow("tabs shown") << true << false;
+    // Without a connection the next refresh tick takes the tabs away again.
+    QTest::newRow("tabs shown and removed") << true << true;
+}
+
+void tst_mainWindowState::pagesEndWithTheWindow()
+{
+    QFETCH(bool, showTabs);
+    QFETCH(bool, waitForRemoval);
+
+    QPointer<QWidget> configPage;
+    QPointer<QWidget> firmwarePage;
+    int pages = 0;
+    for (QWidget* widget : QApplication::allWidgets()) {
+        if (widget->inherits("configWidget")) {
+            configPage = widget;
+            ++pages;
+        } else if (widget->inherits("firmwareUpdateWidget")) {
+            firmwarePage = widget;
+            ++pages;
+        }
+    }
+    // One of each: no earlier window left its pages behind.
+    QCOMPARE(pages, 2);
+    QVERIFY(configPage && firmwarePage);
+
+    if (showTabs) {
+        child<QAction>("configAction")->trigger();
+        child<QAction>("firmwareUpdateAction")->trigger();
+        QCOMPARE(tabs()->count(), 3);
+    }
+    if (waitForRemoval)
+        QTRY_COMPARE(tabs()->count(), 1);
+
+    m_window.reset();
+    QVERIFY(configPage.isNull());
+    QVERIFY(firmwarePage.isNull());
 }
 
 QR_TEST_MAIN(tst_mainWindowState)
