@@ -100,7 +100,17 @@ int comAdapter::openDevice(comSettings* settings, bool reportFailure)
             portName = settings->comPort;
             UPS_SetPortName(&m_descriptor, portName.toUtf8().constData());
         }
+        {
+            // A close that came before the worker got here cancels at once.
+            std::lock_guard<std::mutex> state(m_stateMutex);
+            if (m_cancelOpen) {
+                m_opening.store(false);
+                return QR7215_E_NOT_OPEN;
+            }
+            m_enteringOpen.store(true);
+        }
         result = UPS_DeviceOpen(&m_descriptor, &info);
+        m_enteringOpen.store(false);
         m_opening.store(false);
         bool cancelled;
         {
@@ -176,10 +186,10 @@ int comAdapter::close(bool report)
         wasConnected = m_connected.exchange(false, std::memory_order_acq_rel);
     }
     int result = UPS_DeviceClose(&m_descriptor);
-    // An open handed to a worker a moment ago may not have reached the
-    // library yet; it does within microseconds, and is then cancelled.
-    for (int i = 0; i < 200 && result != 0 && !wasConnected && m_opening.load(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // An open past its last look at the cancel may not have reached the
+    // library's reservation yet; it does within microseconds.
+    while (result != 0 && !wasConnected && m_enteringOpen.load()) {
+        std::this_thread::yield();
         result = UPS_DeviceClose(&m_descriptor);
     }
     if (result != 0) {
@@ -214,6 +224,43 @@ void comAdapter::noteResult(int result)
     }
 }
 
+namespace {
+// Set while the watch reads: its transaction takes the line first.
+thread_local bool t_watchRead = false;
+} // namespace
+
+int comAdapter::watchReadStatus(ushort usRegStartAddr, uchar ubNRegs, ushort* arusBufferOut)
+{
+    t_watchRead = true;
+    const int result = slotReadStatus(usRegStartAddr, ubNRegs, arusBufferOut);
+    t_watchRead = false;
+    return result;
+}
+
+std::unique_lock<std::mutex> comAdapter::lockLine()
+{
+    if (t_watchRead) {
+        m_watchWaiting.fetch_add(1);
+        std::unique_lock<std::mutex> line(m_ioMutex);
+        {
+            std::lock_guard<std::mutex> turn(m_turnMutex);
+            m_watchWaiting.fetch_sub(1);
+        }
+        m_turn.notify_all();
+        return line;
+    }
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> turn(m_turnMutex);
+            m_turn.wait(turn, [this] { return m_watchWaiting.load() == 0; });
+        }
+        std::unique_lock<std::mutex> line(m_ioMutex);
+        if (m_watchWaiting.load() == 0)
+            return line;
+        // The watch came to the line meanwhile: it goes first.
+    }
+}
+
 int comAdapter::slotReadStatus(ushort usRegStartAddr, uchar ubNRegs, ushort* arusBufferOut)
 {
     int result = -1;
@@ -221,7 +268,7 @@ int comAdapter::slotReadStatus(ushort usRegStartAddr, uchar ubNRegs, ushort* aru
         g_consolePrint.showError(invalidStartLine(usRegStartAddr));
     } else {
         {
-            std::lock_guard<std::mutex> lock(m_ioMutex);
+            const std::unique_lock<std::mutex> line = lockLine();
             result = UPS_ReadRegisters(&m_descriptor, usRegStartAddr, ubNRegs, arusBufferOut);
         }
         noteResult(result);
@@ -245,7 +292,7 @@ int comAdapter::slotWriteRegister(uint regAddr, ushort value)
         g_consolePrint.showError(invalidStartLine(regAddr));
     } else {
         {
-            std::lock_guard<std::mutex> lock(m_ioMutex);
+            const std::unique_lock<std::mutex> line = lockLine();
             result = UPS_WriteRegisters(&m_descriptor, regAddr, 1, &value);
         }
         noteResult(result);

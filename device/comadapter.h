@@ -11,6 +11,7 @@
 class QCoreApplication;
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 
 class comSettings;
@@ -49,6 +50,11 @@ public:
     // retries, and at least two seconds.
     static quint32 lostAfterMs(const comSettings& settings);
 
+    // The watch's read of the status block: slotReadStatus, served before
+    // any other transaction that waits for the line, so that the register
+    // table's refresh may become slower on a slow line, never the watch.
+    int watchReadStatus(ushort usRegStartAddr, uchar ubNRegs, ushort* arusBufferOut);
+
     // Closes the device, or cancels an open in progress, when app is about
     // to quit. Called before anything
     // else connects to aboutToQuit, so the close runs first and cuts a read
@@ -67,6 +73,8 @@ public slots:
 
 private:
     int close(bool report);
+    // The line for one read or write; the watch's turn comes first.
+    std::unique_lock<std::mutex> lockLine();
     // Counts what one transaction's result says about the link.
     void noteResult(int result);
 
@@ -78,6 +86,13 @@ private:
     std::mutex m_stateMutex;
     bool m_cancelOpen = false;
     std::atomic<bool> m_opening{false};
+    // Between the last check for a cancel and the library's own
+    // reservation of the open: a close must try again until it is in.
+    std::atomic<bool> m_enteringOpen{false};
+    // How many watch reads wait for the line; others wait for none to be left.
+    std::atomic<int> m_watchWaiting{0};
+    std::mutex m_turnMutex;
+    std::condition_variable m_turn;
     std::atomic<bool> m_connected{false};
     std::atomic<bool> m_linkLost{false};
     std::atomic<qint64> m_lastAnswerMs{0};

@@ -76,7 +76,7 @@ void monitorThread::run()
         // Read into a block of our own and publish it whole, so the page never
         // sees half of one poll and half of the next.
         statusBlock block{};
-        const int result = g_comAdapter.slotReadStatus(kStatusStart, kStatusCount, block.data());
+        const int result = g_comAdapter.watchReadStatus(kStatusStart, kStatusCount, block.data());
         if (result != 0) {
             // A disconnect between the flag test and the read is no failure.
             if (result == QR7215_E_NOT_OPEN && !g_comAdapter.isConnected())
