@@ -8,7 +8,8 @@
 
 #include <functional>
 
-class benchSimulator;
+class SimulatorProcess;
+using benchSimulator = SimulatorProcess;
 
 // Poll cadence of the status poll thread.
 void runCadence(const benchOptions& options, figureTable& table);

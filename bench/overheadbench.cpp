@@ -4,6 +4,7 @@
 #include "benchsections.h"
 
 #include "benchsimulator.h"
+#include "devicelink.h"
 #include "samplestats.h"
 #include "sdk/qr7215sdk.h"
 
@@ -12,27 +13,15 @@
 namespace {
 
 constexpr double kGoalRatio = 0.9;
-constexpr uint16_t kStatusStart = 40016;
-constexpr int kStatusCount = 20;
+constexpr uint16_t kStatusStart = QR7215_STATUS_BLOCK_START;
+constexpr int kStatusCount = QR7215_STATUS_BLOCK_COUNT;
 constexpr int kWarmUpReads = 20;
 
 // ns for `reads` reads through the device library; -1 on any failure.
 qint64 timeLibrary(const QString& link, int reads)
 {
-    deviceDescriptor d{};
-    d.comMode = 0;
-    d.comPort = 1;
-    d.slaveAddress = 1;
-    d.parity = 0;
-    d.stopBits = 1;
-    d.dataBits = 8;
-    d.baudRate = 115200;
-    d.responseTimeout = 1000;
-    d.retries = 0;
-    const QByteArray name = link.toUtf8();
-    UPS_SetPortName(&d, name.constData());
-    deviceInfo info{};
-    if (UPS_DeviceOpen(&d, &info) != 0) {
+    deviceDescriptor d = sdktest::lineDescriptor(1000, 0);
+    if (sdktest::openOn(d, link) != 0) {
         UPS_SetPortName(&d, nullptr);
         return -1;
     }
