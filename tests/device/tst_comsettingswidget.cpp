@@ -304,6 +304,9 @@ void tst_comSettingsWidget::everyChangeSaves()
     comSettingsWidget page;
     if (connected) {
         control<QPushButton>(page, "m_pushButtonConnect")->click();
+        // The open runs off the GUI thread: wait for the link, not for the
+        // controls, which lock as soon as the open starts.
+        QTRY_VERIFY(g_comAdapter.isConnected());
         QTRY_VERIFY(lineSettingsEnabled(page, false));
     }
     QSignalSpy pollSpy(&page, &comSettingsWidget::signalPollCycleChanged);
