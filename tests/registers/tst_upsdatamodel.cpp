@@ -291,13 +291,13 @@ void tst_upsDataModel::exampleTableMatchesRegisterMap()
         const DataObject* object = model.getDataObject(static_cast<short>(row));
         const int reg = QR7215_TABLE_BLOCK_START + row;
         QCOMPARE(object->addr, quint32(reg));
-        const qr7215sim::registerSpec* spec = qr7215sim::findRegister(reg);
-        QVERIFY2(spec, qPrintable(QStringLiteral("register %1 is not in the register map").arg(reg)));
-        const char* access = spec->access == qr7215sim::registerAccess::readOnly    ? "R"
-                             : spec->access == qr7215sim::registerAccess::writeOnly ? "W"
+        const qr7215sim::registerSpec* entry = qr7215sim::findRegister(reg);
+        QVERIFY2(entry, qPrintable(QStringLiteral("register %1 is not in the register map").arg(reg)));
+        const char* access = entry->access == qr7215sim::registerAccess::readOnly    ? "R"
+                             : entry->access == qr7215sim::registerAccess::writeOnly ? "W"
                                                                                     : "RW";
         QCOMPARE(model.data(model.index(row, 3)).toString(), QString::fromLatin1(access));
-        QCOMPARE(object->name, QString::fromLatin1(spec->name));
+        QCOMPARE(object->name, QString::fromLatin1(entry->name));
         QVERIFY(!object->description.isEmpty());
         QVERIFY(object->description != QLatin1String("NULL"));
     }
