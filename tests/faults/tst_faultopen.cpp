@@ -10,6 +10,7 @@
 // its standard input closes.
 #include "comadapter.h"
 #include "consoleprint.h"
+#include "devicelink.h"
 #include "faultfixture.h"
 #include "logcapture.h"
 #include "mainwindow.h"
@@ -35,13 +36,7 @@ namespace {
 
 int holdPort(const char* port)
 {
-    deviceDescriptor d{};
-    d.comPort = 1;
-    d.slaveAddress = 1;
-    d.stopBits = 1;
-    d.dataBits = 8;
-    d.baudRate = 115200;
-    d.responseTimeout = 200;
+    deviceDescriptor d = sdktest::lineDescriptor();
     UPS_SetPortName(&d, port);
     deviceInfo info{};
     const int rc = UPS_DeviceOpen(&d, &info);
