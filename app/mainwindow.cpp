@@ -7,8 +7,10 @@
 #include "comsettingswidget.h"
 #include "configwidget.h"
 #include "consoleprint.h"
+#include "desktopnotifier.h"
 #include "firmwareupdatewidget.h"
 #include "inforwidget.h"
+#include "settingsstore.h"
 #include "statusmonitorwidget.h"
 
 #include <QAction>
@@ -177,11 +179,21 @@ void mainWindow::createTrayIcon()
     m_trayMenu->setObjectName(QStringLiteral("trayMenu"));
     m_trayMenu->addAction(m_restoreAction);
     m_trayMenu->addAction(m_minimizeAction);
+    m_cancelScriptAction = newAction(tr("Cancel pending script"), "cancelScriptAction", this);
+    m_cancelScriptAction->setEnabled(false);
+    m_trayMenu->addAction(m_cancelScriptAction);
     m_trayMenu->addSeparator();
     m_trayMenu->addAction(m_quitAction);
     m_trayIcon->setContextMenu(m_trayMenu);
 
     m_trayIcon->setVisible(true);
+
+    QSystemTrayIcon* tray = m_trayIcon;
+    m_notifier = new platform::desktopNotifier(
+        [tray](const QString& summary, const QString& body, bool critical) {
+            tray->showMessage(summary, body, critical ? QSystemTrayIcon::Critical : QSystemTrayIcon::Information);
+        },
+        this);
 }
 
 void mainWindow::createStatusBar()
@@ -199,6 +211,10 @@ void mainWindow::createStatusBar()
     // bold font the label takes from the status bar.
     m_connectStateLabel->setFont(statusBar()->font());
     statusBar()->addWidget(m_connectStateLabel, 0);
+    m_pendingScriptLabel = newLabel(QString(), "pendingScriptLabel", false);
+    m_pendingScriptLabel->setStyleSheet(QStringLiteral("background-color: orange"));
+    m_pendingScriptLabel->hide();
+    statusBar()->addWidget(m_pendingScriptLabel, 0);
     m_hwVerLabel = newLabel(tr("HW:0000"), "hwVerLabel", true);
     statusBar()->addPermanentWidget(m_hwVerLabel, 0);
     m_fwVerLabel = newLabel(tr("FW:0000"), "fwVerLabel", true);
@@ -268,6 +284,12 @@ void mainWindow::connectPages()
     connect(&g_consolePrint, SIGNAL(signalShowDrvVer(const QString&)), this, SLOT(slotOnShowDrvVer(const QString&)));
     connect(m_configWidget, SIGNAL(signalOnPolicyChanged(int)), m_statusMonitorWidget, SLOT(slotOnPolicyChanged(int)));
     connect(m_statusMonitorWidget, SIGNAL(signalDC_OK(bool)), this, SLOT(slotOnChangeTrayIcon(bool)));
+    connect(m_configWidget, SIGNAL(signalOnPowerEventSettingsChanged()),
+            m_statusMonitorWidget, SLOT(slotOnPowerEventSettingsChanged()));
+    connect(m_configWidget, SIGNAL(signalTestScript()), m_statusMonitorWidget, SLOT(slotOnTestScript()));
+    connect(m_cancelScriptAction, SIGNAL(triggered()), m_statusMonitorWidget, SLOT(slotOnCancelPendingScript()));
+    connect(m_statusMonitorWidget, SIGNAL(signalNotify(const QString&, const QString&, bool, const QString&)),
+            this, SLOT(slotOnNotify(const QString&, const QString&, bool, const QString&)));
     // After the status page's connection to the same signal: it handles a
     // connect request first.
     connect(m_comSettingsWidget, SIGNAL(signalConnect(comSettings&)), this, SLOT(slotOnConnect(comSettings&)));
@@ -419,9 +441,8 @@ void mainWindow::slotOnUpdate()
     m_disconnectToolBar->setEnabled(busy);
     m_connectAction->setEnabled(!busy);
     m_disconnectAction->setEnabled(busy);
-    showTrayToolTip(link == linkSupervisor::state::Lost
-                        ? tr("Ulmavox: communication with the module lost, reconnecting")
-                        : tr("Ulmavox"));
+    notifyLinkChange(link);
+    showPendingScript();
     if (connected) {
         showConnectionState(tr("Connected"), QStringLiteral("background-color:") + QStringLiteral("green"));
         // Hidden without a tray icon the window could be neither restored nor quit.
@@ -440,6 +461,40 @@ void mainWindow::slotOnUpdate()
             showConnectionState(tr("Disconnected"), QStringLiteral("background-color:") + QStringLiteral(" "));
     }
     m_dateTimeLabel->setText(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+}
+
+void mainWindow::showPendingScript()
+{
+    const int left = m_statusMonitorWidget->pendingScriptSeconds();
+    const QString countdown = left < 0 ? QString() : tr("Post-process script in %1 s").arg(left);
+    m_pendingScriptLabel->setText(countdown);
+    m_pendingScriptLabel->setVisible(left >= 0);
+    m_cancelScriptAction->setEnabled(left >= 0);
+    QString tip = m_lastLinkState == linkSupervisor::state::Lost
+                      ? tr("Ulmavox: communication with the module lost, reconnecting")
+                      : tr("Ulmavox");
+    if (left >= 0)
+        tip += QLatin1Char('\n') + countdown;
+    showTrayToolTip(tip);
+}
+
+void mainWindow::notifyLinkChange(linkSupervisor::state link)
+{
+    const linkSupervisor::state before = m_lastLinkState;
+    m_lastLinkState = link;
+    if (link == before)
+        return;
+    if (link == linkSupervisor::state::Lost)
+        slotOnNotify(tr("Link to the module lost"), tr("Reconnecting to the module."), false, QStringLiteral("link"));
+    else if (link == linkSupervisor::state::Open && before == linkSupervisor::state::Lost)
+        slotOnNotify(tr("Link to the module restored"), tr("The module answers again."), false,
+                     QStringLiteral("link"));
+}
+
+void mainWindow::slotOnNotify(const QString& summary, const QString& body, bool critical, const QString& key)
+{
+    if (settingsStore::notify())
+        m_notifier->notify(summary, body, critical, key);
 }
 
 void mainWindow::showTrayToolTip(const QString& text)

@@ -2,6 +2,7 @@
 // the central tab widget in which the pages are shown.
 #pragma once
 
+#include "linksupervisor.h"
 #include "ui_mainwindow.h"
 
 #include <QMainWindow>
@@ -21,6 +22,9 @@ class configWidget;
 class firmwareUpdateWidget;
 class inforWidget;
 class statusMonitorWidget;
+namespace platform {
+class desktopNotifier;
+}
 
 class mainWindow : public QMainWindow
 {
@@ -52,6 +56,9 @@ private slots:
     void slotOnChangeTrayIcon(bool state);
     void slotOnConnect(comSettings& settings);
     void slotOnDisconnect();
+    // A power or link event for the person at the desk, unless the operator
+    // turned notifications off.
+    void slotOnNotify(const QString& summary, const QString& body, bool critical, const QString& key);
     // Ends what runs in the background before the program goes away.
     void slotOnAboutToQuit();
 
@@ -82,6 +89,9 @@ private:
     void showConnectionState(const QString& text, const QString& styleSheet);
     void showTrayToolTip(const QString& text);
     void removePageTab(const QString& title, QAction* action);
+    // The countdown of a pending script and the link's changes, every tick.
+    void showPendingScript();
+    void notifyLinkChange(linkSupervisor::state link);
 
     QMenu* m_controlMenu = nullptr;
     QMenu* m_optionMenu = nullptr;
@@ -98,6 +108,7 @@ private:
     QAction* m_restoreAction = nullptr;
     QAction* m_minimizeAction = nullptr;
     QAction* m_quitAction = nullptr;
+    QAction* m_cancelScriptAction = nullptr;
     QAction* m_firmwareUpdateAction = nullptr;
     QAction* m_configAction = nullptr;
     comSettingsWidget* m_comSettingsWidget = nullptr;
@@ -105,6 +116,7 @@ private:
     firmwareUpdateWidget* m_firmwareUpdateWidget = nullptr;
     statusMonitorWidget* m_statusMonitorWidget = nullptr;
     QLabel* m_connectStateLabel = nullptr;
+    QLabel* m_pendingScriptLabel = nullptr;
     QLabel* m_hwVerLabel = nullptr;
     QLabel* m_fwVerLabel = nullptr;
     QLabel* m_drvVerLabel = nullptr;
@@ -112,6 +124,8 @@ private:
     QTabWidget* m_tabWidget = nullptr;
     inforWidget* m_inforWidget = nullptr;
     QTimer* m_updateTimer = nullptr;
+    platform::desktopNotifier* m_notifier = nullptr;
+    linkSupervisor::state m_lastLinkState = linkSupervisor::state::Closed;
     qint32 m_autoHidden = 0;
     bool m_autoHide = false;
     Ui::mainWindowClass ui;

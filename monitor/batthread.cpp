@@ -7,6 +7,8 @@
 #include <QElapsedTimer>
 
 constexpr int batThread::kDefaultLimitMs;
+constexpr int batThread::kOutputLines;
+constexpr int batThread::kOutputLineChars;
 
 namespace {
 
@@ -17,6 +19,51 @@ void log(const QString& line)
 {
     g_consolePrint.showMsg(line);
 }
+
+// The last lines of what the script wrote. Memory stays bounded however much
+// it writes: older lines are dropped as new ones come, and a long line is cut.
+class outputTail
+{
+public:
+    void add(const QByteArray& bytes)
+    {
+        for (char c : bytes) {
+            if (c == '\n') {
+                endLine();
+            } else if (m_partial.size() < batThread::kOutputLineChars) {
+                m_partial.append(c);
+            } else {
+                m_cut = true;
+            }
+        }
+    }
+
+    QStringList lines()
+    {
+        if (!m_partial.isEmpty())
+            endLine();
+        return m_lines;
+    }
+
+private:
+    void endLine()
+    {
+        QString line = QString::fromLocal8Bit(m_partial);
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+        if (m_cut)
+            line += QStringLiteral(" [...]");
+        m_lines.append(line);
+        if (m_lines.size() > batThread::kOutputLines)
+            m_lines.removeFirst();
+        m_partial.clear();
+        m_cut = false;
+    }
+
+    QStringList m_lines;
+    QByteArray m_partial;
+    bool m_cut = false;
+};
 
 } // namespace
 
@@ -36,6 +83,18 @@ void batThread::shutDown()
     m_shuttingDown.store(true);
     wait();
     m_runsEnded.load(std::memory_order_acquire);
+}
+
+bool batThread::startScript(const scriptContext& context)
+{
+    if (isRunning())
+        return false;
+    {
+        std::lock_guard<std::mutex> lock(m_pathMutex);
+        m_context = context;
+    }
+    start(QThread::InheritPriority);
+    return true;
 }
 
 QString batThread::batPath() const
@@ -62,43 +121,59 @@ void batThread::runScript()
 {
     // Read afresh at every run: a script chosen a moment ago is the one that runs.
     const QString path = platform::scriptProcess::nativePath(settingsStore::batPath());
+    scriptContext context;
     {
         std::lock_guard<std::mutex> lock(m_pathMutex);
         m_batPath = path;
+        context = m_context;
+        // A plain start() after this run tells the script nothing.
+        m_context = scriptContext();
     }
-    if (path.isEmpty()) {
-        log(QStringLiteral("Post-process script not run: no script configured."));
-        return;
-    }
+    const QString outcome = runProcess(path, context);
+    log(outcome);
+    emit signalScriptEnded(outcome);
+}
+
+QString batThread::runProcess(const QString& path, const scriptContext& context)
+{
+    if (path.isEmpty())
+        return QStringLiteral("Post-process script not run: no script configured.");
 
     platform::scriptProcess process;
+    process.setProcessEnvironment(context.environment(QProcessEnvironment::systemEnvironment()));
     QString reason;
-    if (!process.launch(path, &reason)) {
-        log(QStringLiteral("Post-process script could not start: ") + path
-            + QStringLiteral(" (") + reason + QStringLiteral(")"));
-        return;
-    }
+    if (!process.launch(path, &reason))
+        return QStringLiteral("Post-process script could not start: ") + path + QStringLiteral(" (") + reason
+               + QStringLiteral(")");
     log(QStringLiteral("Post-process script started: ") + path);
 
+    // The output is read as it comes, so that it never piles up unread.
+    outputTail tail;
+    QString outcome;
     QElapsedTimer clock;
     clock.start();
-    while (!process.waitForFinished(kWaitSliceMs) && process.state() != QProcess::NotRunning) {
+    while (process.state() != QProcess::NotRunning) {
+        process.waitForReadyRead(kWaitSliceMs);
+        tail.add(process.readAll());
         if (m_shuttingDown.load()) {
             process.killAll();
-            log(QStringLiteral("Post-process script killed at quit: ") + path);
-            return;
+            outcome = QStringLiteral("Post-process script killed at quit: ") + path;
+            break;
         }
-        if (clock.elapsed() >= m_limitMs) {
+        if (process.state() != QProcess::NotRunning && clock.elapsed() >= m_limitMs) {
             process.killAll();
-            log(QStringLiteral("Post-process script killed after ") + limitText()
-                + QStringLiteral(": ") + path);
-            return;
+            outcome = QStringLiteral("Post-process script killed after ") + limitText() + QStringLiteral(": ") + path;
+            break;
         }
     }
+    tail.add(process.readAll());
+    for (const QString& line : tail.lines())
+        log(QStringLiteral("Script output: ") + line);
 
+    if (!outcome.isEmpty())
+        return outcome;
     if (process.exitStatus() == QProcess::NormalExit)
-        log(QStringLiteral("Post-process script finished with exit code ")
-            + QString::number(process.exitCode()) + QStringLiteral(": ") + path);
-    else
-        log(QStringLiteral("Post-process script ended abnormally: ") + path);
+        return QStringLiteral("Post-process script finished with exit code ") + QString::number(process.exitCode())
+               + QStringLiteral(": ") + path;
+    return QStringLiteral("Post-process script ended abnormally: ") + path;
 }

@@ -16,6 +16,11 @@ namespace {
 
 const QString kBatPath = QStringLiteral("batPath");
 const QString kPolicy = QStringLiteral("batExecutePolicy");
+const QString kDelay = QStringLiteral("batDelay");
+const QString kLowLevel = QStringLiteral("batLowLevel");
+const QString kLowRuntime = QStringLiteral("batLowRuntime");
+const QString kOnRestore = QStringLiteral("batOnRestore");
+const QString kNotify = QStringLiteral("notify");
 
 bool storeIsFile()
 {
@@ -132,6 +137,21 @@ void writeValue(const QString& key, const QVariant& value)
                                                                       : QStringLiteral("it cannot be written"));
 }
 
+QVariant readValue(const QString& key, const QVariant& absent)
+{
+    QSettings store(platform::settingsStorePath(), platform::settingsStoreFormat());
+    return store.value(key, absent);
+}
+
+// A value edited by hand outside its range is taken at the nearest end, and
+// text that is no number as absent.
+int readBounded(const QString& key, int highest)
+{
+    bool ok = false;
+    const int value = readValue(key, 0).toInt(&ok);
+    return ok ? qBound(0, value, highest) : 0;
+}
+
 } // namespace
 
 namespace settingsStore {
@@ -156,6 +176,57 @@ void setBatPath(const QString& path)
 void setBatExecutePolicy(quint32 policy)
 {
     writeValue(kPolicy, QVariant::fromValue<uint>(policy));
+}
+
+
+int batDelay()
+{
+    return readBounded(kDelay, kMaxBatDelay);
+}
+
+int batLowLevel()
+{
+    return readBounded(kLowLevel, 100);
+}
+
+int batLowRuntime()
+{
+    return readBounded(kLowRuntime, 65535);
+}
+
+bool batOnRestore()
+{
+    return readValue(kOnRestore, false).toBool();
+}
+
+bool notify()
+{
+    return readValue(kNotify, true).toBool();
+}
+
+void setBatDelay(int seconds)
+{
+    writeValue(kDelay, qBound(0, seconds, kMaxBatDelay));
+}
+
+void setBatLowLevel(int percent)
+{
+    writeValue(kLowLevel, qBound(0, percent, 100));
+}
+
+void setBatLowRuntime(int minutes)
+{
+    writeValue(kLowRuntime, qBound(0, minutes, 65535));
+}
+
+void setBatOnRestore(bool on)
+{
+    writeValue(kOnRestore, on);
+}
+
+void setNotify(bool on)
+{
+    writeValue(kNotify, on);
 }
 
 } // namespace settingsStore

@@ -74,6 +74,7 @@ update decode(const block& r, const edgeState& previous, quint32 policy)
             u.actions.append({action::Log, QStringLiteral("DC is connected."), false});
             u.state.lastDcOk = dc;
             u.actions.append({action::EmitDcOk, QString(), true});
+            u.dcReturned = known;
         }
     } else if (!known || u.state.lastDcOk != 0) {
         // The script goes first: on a power loss it is the one thing that
@@ -83,6 +84,7 @@ update decode(const block& r, const edgeState& previous, quint32 policy)
         u.actions.append({action::Log, QStringLiteral("DC is broken."), false});
         u.state.lastDcOk = 0;
         u.actions.append({action::EmitDcOk, QString(), false});
+        u.dcLost = true;
     }
     v.dcOk = dc != 0;
 
@@ -94,6 +96,7 @@ update decode(const block& r, const edgeState& previous, quint32 policy)
         if (!known || u.state.lastSw == 0) {
             u.actions.append({action::Log, QStringLiteral("SW ON."), false});
             u.state.lastSw = sw;
+            u.swOn = true;
             if (policy == kPolicySwOn)
                 u.actions.append({action::StartScript, QString(), false});
         }

@@ -19,6 +19,7 @@ using block = std::array<quint16, QR7215_STATUS_BLOCK_COUNT>;
 enum : int {
     kVoltageInput = QR7215_REG_INPUT_VOLTAGE - QR7215_STATUS_BLOCK_START,
     kVoltageOutput = QR7215_REG_OUTPUT_VOLTAGE - QR7215_STATUS_BLOCK_START,
+    kRuntime = QR7215_REG_RUNTIME - QR7215_STATUS_BLOCK_START,
     kBatteryLevel = QR7215_REG_BATTERY_LEVEL - QR7215_STATUS_BLOCK_START,
     kPowerSource = QR7215_REG_POWER_SOURCE - QR7215_STATUS_BLOCK_START,
     kDcOk = QR7215_REG_DC_OK - QR7215_STATUS_BLOCK_START,
@@ -76,6 +77,10 @@ struct update
     view shown;
     QVector<action> actions;
     edgeState state;
+    // The edges of this block, for what acts on them besides the page.
+    bool dcLost = false;
+    bool dcReturned = false;
+    bool swOn = false;
 };
 
 update decode(const block& registers, const edgeState& previous, quint32 policy);

@@ -15,6 +15,8 @@
 
 namespace {
 const int kScriptWaitMs = 30000;
+// How often a pending delay looks at the clock.
+const int kDelayTickMs = 200;
 } // namespace
 
 statusMonitorWidget::statusMonitorWidget(QWidget* parent)
@@ -34,6 +36,12 @@ statusMonitorWidget::statusMonitorWidget(QWidget* parent)
     connect(m_monitorThread, SIGNAL(signalFinished()), this, SLOT(slotOnReadResultReady()));
 
     m_batThread = new batThread(nullptr);
+    connect(m_batThread, SIGNAL(signalScriptEnded(const QString&)), this, SLOT(slotOnScriptEnded(const QString&)));
+
+    m_clock.start();
+    m_delayTimer = new QTimer(nullptr);
+    m_delayTimer->setInterval(kDelayTickMs);
+    connect(m_delayTimer, SIGNAL(timeout()), this, SLOT(slotOnDelayTick()));
 
     slotOnLoadFromRegisterTable();
 
@@ -51,6 +59,7 @@ statusMonitorWidget::~statusMonitorWidget()
 {
     stopThreads();
     delete m_timer;
+    delete m_delayTimer;
     delete m_monitorThread;
     delete m_batThread;
     delete ui;
@@ -80,6 +89,7 @@ void statusMonitorWidget::stopThreads()
 {
     m_enabled = false;
     m_timer->stop();
+    m_delayTimer->stop();
     m_monitorThread->stopPoll();
     m_batThread->shutDown();
 }
@@ -87,6 +97,11 @@ void statusMonitorWidget::stopThreads()
 void statusMonitorWidget::slotOnPolicyChanged(int policy)
 {
     m_policy = static_cast<quint32>(policy);
+    powerEventPolicy::settings s = m_powerEvents.currentSettings();
+    s.policy = m_policy;
+    m_powerEvents.setSettings(s);
+    if (!m_powerEvents.pending())
+        m_delayTimer->stop();
 }
 
 void statusMonitorWidget::slotOnPollCycleChanged(uint value)
@@ -97,6 +112,8 @@ void statusMonitorWidget::slotOnPollCycleChanged(uint value)
 void statusMonitorWidget::slotOnConnect(comSettings& settings)
 {
     m_pollCycle = settings.pollDelay;
+    m_port = settings.comPort;
+    m_slave = settings.slaveId;
     // The watch starts with the link and ends only with the page: when the
     // link closes or is lost the loop idles, and picks a reopened link up by
     // itself.
@@ -139,6 +156,92 @@ void statusMonitorWidget::slotOnLoadFromRegisterTable()
 {
     m_batPath = settingsStore::batPath();
     m_policy = settingsStore::batExecutePolicy();
+    slotOnPowerEventSettingsChanged();
+}
+
+void statusMonitorWidget::slotOnPowerEventSettingsChanged()
+{
+    powerEventPolicy::settings s;
+    s.policy = m_policy;
+    s.delaySec = settingsStore::batDelay();
+    s.lowLevel = settingsStore::batLowLevel();
+    s.lowRuntime = settingsStore::batLowRuntime();
+    s.onRestore = settingsStore::batOnRestore();
+    m_powerEvents.setSettings(s);
+    if (!m_powerEvents.pending())
+        m_delayTimer->stop();
+}
+
+int statusMonitorWidget::pendingScriptSeconds() const
+{
+    return m_powerEvents.secondsLeft(now());
+}
+
+void statusMonitorWidget::slotOnCancelPendingScript()
+{
+    for (const powerEventPolicy::decision& d : m_powerEvents.cancelPending())
+        act(d);
+}
+
+void statusMonitorWidget::slotOnTestScript()
+{
+    for (const powerEventPolicy::decision& d : m_powerEvents.testRun(m_batThread->isRunning()))
+        act(d);
+}
+
+void statusMonitorWidget::slotOnDelayTick()
+{
+    for (const powerEventPolicy::decision& d : m_powerEvents.onTick(now(), m_batThread->isRunning()))
+        act(d);
+}
+
+void statusMonitorWidget::slotOnScriptEnded(const QString& outcome)
+{
+    emit signalNotify(tr("Post-process script"), outcome, false, QStringLiteral("script"));
+}
+
+void statusMonitorWidget::act(const powerEventPolicy::decision& d)
+{
+    switch (d.what) {
+    case powerEventPolicy::decision::Start: {
+        if (d.event == scriptEvent::Test)
+            g_consolePrint.showMsg(QStringLiteral("Testing the post-process script."));
+        scriptContext context;
+        context.event = d.event;
+        context.registers = d.registers;
+        context.port = m_port;
+        context.slave = m_slave;
+        // The runner may still be busy with a run that the policy saw ending.
+        if (!m_batThread->startScript(context))
+            g_consolePrint.showMsg(powerEventPolicy::droppedText(d.event));
+        break;
+    }
+    case powerEventPolicy::decision::Log:
+        g_consolePrint.showMsg(d.text);
+        break;
+    case powerEventPolicy::decision::DelayStarted:
+        m_delayTimer->start();
+        emit signalNotify(tr("Post-process script pending"),
+                          tr("It runs in %1 s unless DC returns.").arg(m_powerEvents.secondsLeft(now())), false,
+                          QStringLiteral("script"));
+        break;
+    case powerEventPolicy::decision::DelayEnded:
+        m_delayTimer->stop();
+        break;
+    }
+}
+
+void statusMonitorWidget::notifyEdges(const statusDecoder::block& registers, const statusDecoder::update& u)
+{
+    const QString level = QString::number(registers[statusDecoder::kBatteryLevel]);
+    if (u.dcLost)
+        emit signalNotify(tr("DC input lost"), tr("The module runs on its battery (%1 %).").arg(level), true,
+                          QStringLiteral("dc"));
+    if (u.dcReturned)
+        emit signalNotify(tr("DC input restored"), tr("The module runs on DC again (battery %1 %).").arg(level),
+                          false, QStringLiteral("dc"));
+    if (u.swOn)
+        emit signalNotify(tr("SW on"), tr("The module's SW signal switched on."), false, QStringLiteral("sw"));
 }
 
 void statusMonitorWidget::slotOnReadResultReady()
@@ -165,6 +268,14 @@ void statusMonitorWidget::handleBlock(const statusDecoder::block& registers)
     // block when its tab comes back.
     if (m_enabled)
         showView(u.shown);
+    const powerEventPolicy::decisions decided =
+        m_powerEvents.onBlock(registers, u, now(), m_batThread->isRunning());
+    // A script start goes first: on a power loss it is the one thing that
+    // must not wait for anything else.
+    for (const powerEventPolicy::decision& d : decided) {
+        if (d.what == powerEventPolicy::decision::Start)
+            act(d);
+    }
     for (const statusDecoder::action& a : u.actions) {
         switch (a.what) {
         case statusDecoder::action::Log:
@@ -174,10 +285,15 @@ void statusMonitorWidget::handleBlock(const statusDecoder::block& registers)
             emit signalDC_OK(a.state);
             break;
         case statusDecoder::action::StartScript:
-            m_batThread->start(QThread::InheritPriority);
+            // The policy above decides the moment, which the delay may defer.
             break;
         }
     }
+    for (const powerEventPolicy::decision& d : decided) {
+        if (d.what != powerEventPolicy::decision::Start)
+            act(d);
+    }
+    notifyEdges(registers, u);
 }
 
 namespace {

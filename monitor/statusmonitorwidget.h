@@ -1,12 +1,14 @@
 // The "Status Monitor" page: shows the module's live state from the blocks the
 // poll thread delivers, reports DC_OK and SW edges and starts the post-process
-// script as the stored policy says.
+// script as the stored policy and the power-event settings say.
 #pragma once
 
 #include "basewidget.h"
 #include "comsettings.h"
+#include "powereventpolicy.h"
 #include "statusdecoder.h"
 
+#include <QElapsedTimer>
 #include <QString>
 
 class QTimer;
@@ -30,10 +32,16 @@ public:
     quint32 policy() const { return m_policy; }
     quint32 pollCycle() const { return m_pollCycle; }
     QString batPath() const { return m_batPath; }
+    const powerEventPolicy::settings& powerEventSettings() const { return m_powerEvents.currentSettings(); }
+    // Seconds until a pending script runs; -1 when none is pending.
+    int pendingScriptSeconds() const;
 
 signals:
     void signalDC_OK(bool state);
     void signalProcessBatScript();
+    // Something the person at the desk should see; a notification with a
+    // key replaces the last one with the same key.
+    void signalNotify(const QString& summary, const QString& body, bool critical, const QString& key);
 
 public slots:
     void slotOnSetEnabled(bool enabled) override;
@@ -41,6 +49,11 @@ public slots:
     void slotOnPollCycleChanged(uint value);
     void slotOnConnect(comSettings& settings);
     void slotOnDisconnect();
+    // The power-event settings changed in the store.
+    void slotOnPowerEventSettingsChanged();
+    void slotOnCancelPendingScript();
+    // Runs the script at once for the event TEST.
+    void slotOnTestScript();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -50,6 +63,8 @@ private slots:
     void slotOnProcessBatScript();
     void slotOnLoadFromRegisterTable();
     void slotOnReadResultReady();
+    void slotOnDelayTick();
+    void slotOnScriptEnded(const QString& outcome);
 
 private:
     // Lets tests hand the page a block and reach its two threads.
@@ -59,6 +74,9 @@ private:
     // At quit and destruction: no more polling, a running script is killed.
     void stopThreads();
     void showView(const statusDecoder::view& view);
+    void act(const powerEventPolicy::decision& d);
+    void notifyEdges(const statusDecoder::block& registers, const statusDecoder::update& u);
+    qint64 now() const { return m_clock.elapsed(); }
 
     Ui::statusMonitorWidget* ui;
     QTimer* m_timer = nullptr;
@@ -78,4 +96,11 @@ private:
     // What the last block showed, for the display when its tab comes back.
     statusDecoder::view m_lastView;
     bool m_haveView = false;
+    powerEventPolicy m_powerEvents;
+    QElapsedTimer m_clock;
+    // Runs while a delay is pending, on every tab.
+    QTimer* m_delayTimer = nullptr;
+    // Of the link the blocks come from, for the script.
+    QString m_port;
+    int m_slave = 0;
 };

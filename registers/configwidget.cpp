@@ -11,9 +11,11 @@
 #include "settingsstore.h"
 #include "upsdatamodel.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -22,6 +24,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QSpinBox>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -76,6 +79,8 @@ configWidget::configWidget(QWidget* parent)
     m_btnOpenBatFile->setObjectName(QStringLiteral("m_btnOpenBatFile"));
     m_btnClearBatFile = new QPushButton(tr("Clear"));
     m_btnClearBatFile->setObjectName(QStringLiteral("m_btnClearBatFile"));
+    m_btnTestScript = new QPushButton(tr("Test script"));
+    m_btnTestScript->setObjectName(QStringLiteral("m_btnTestScript"));
 
     auto* policyRow = new QHBoxLayout;
     policyRow->addWidget(lblPolicy);
@@ -86,6 +91,7 @@ configWidget::configWidget(QWidget* parent)
     scriptRow->addWidget(m_lineEditBatPath);
     scriptRow->addWidget(m_btnOpenBatFile);
     scriptRow->addWidget(m_btnClearBatFile);
+    scriptRow->addWidget(m_btnTestScript);
     auto* groupLayout = new QVBoxLayout;
     groupLayout->addLayout(policyRow);
     groupLayout->addLayout(scriptRow);
@@ -95,6 +101,9 @@ configWidget::configWidget(QWidget* parent)
     auto* pageLayout = new QVBoxLayout(this);
     pageLayout->addWidget(m_tableView);
     pageLayout->addWidget(groupBox);
+    auto* powerEvents = new QGroupBox(tr("Power events"));
+    powerEvents->setLayout(createPowerEventControls());
+    pageLayout->addWidget(powerEvents);
 
     connect(m_tableView, SIGNAL(doubleClicked(const QModelIndex&)), this, SLOT(slotOnRowDoubleClicked(QModelIndex)));
     connect(m_configDialog, SIGNAL(signalDialogShown(bool)), this, SLOT(slotOnConfigDialogShown(bool)));
@@ -102,6 +111,7 @@ configWidget::configWidget(QWidget* parent)
             m_dataModel, SLOT(slotOnModifyRegister(qint32, qint16, bool)));
     connect(m_btnOpenBatFile, SIGNAL(clicked()), this, SLOT(slotOnOpenBatFile()));
     connect(m_btnClearBatFile, SIGNAL(clicked()), this, SLOT(slotOnClearBatFile()));
+    connect(m_btnTestScript, SIGNAL(clicked()), this, SLOT(slotOnTestScript()));
 
     loadSettings();
 
@@ -111,6 +121,38 @@ configWidget::configWidget(QWidget* parent)
 
     m_worker = new registerWorker;
     connect(m_worker, &registerWorker::signalTransactionDone, this, &configWidget::slotOnTransactionDone);
+}
+
+QLayout* configWidget::createPowerEventControls()
+{
+    auto spinBox = [](const char* name, int highest, const QString& offText) {
+        auto* box = new QSpinBox;
+        box->setObjectName(QLatin1String(name));
+        box->setRange(0, highest);
+        box->setSpecialValueText(offText);
+        return box;
+    };
+    m_spinDelay = spinBox("m_spinDelay", settingsStore::kMaxBatDelay, QString());
+    m_spinLowLevel = spinBox("m_spinLowLevel", 100, tr("off"));
+    m_spinLowRuntime = spinBox("m_spinLowRuntime", 65535, tr("off"));
+    m_checkOnRestore = new QCheckBox(tr("Also run when DC returns"));
+    m_checkOnRestore->setObjectName(QStringLiteral("m_checkOnRestore"));
+    m_checkNotify = new QCheckBox(tr("Notifications"));
+    m_checkNotify->setObjectName(QStringLiteral("m_checkNotify"));
+
+    connect(m_spinDelay, SIGNAL(valueChanged(int)), this, SLOT(slotOnDelayChanged(int)));
+    connect(m_spinLowLevel, SIGNAL(valueChanged(int)), this, SLOT(slotOnLowLevelChanged(int)));
+    connect(m_spinLowRuntime, SIGNAL(valueChanged(int)), this, SLOT(slotOnLowRuntimeChanged(int)));
+    connect(m_checkOnRestore, SIGNAL(toggled(bool)), this, SLOT(slotOnRestoreToggled(bool)));
+    connect(m_checkNotify, SIGNAL(toggled(bool)), this, SLOT(slotOnNotifyToggled(bool)));
+
+    auto* form = new QFormLayout;
+    form->addRow(tr("Delay (s)"), m_spinDelay);
+    form->addRow(tr("Run at battery level \u2264 (%)"), m_spinLowLevel);
+    form->addRow(tr("Run at runtime \u2264 (min)"), m_spinLowRuntime);
+    form->addRow(m_checkOnRestore);
+    form->addRow(m_checkNotify);
+    return form;
 }
 
 configWidget::~configWidget()
@@ -245,6 +287,41 @@ void configWidget::slotOnPolicyChanged(int policy)
     emit signalOnPolicyChanged(policy);
 }
 
+void configWidget::slotOnDelayChanged(int seconds)
+{
+    settingsStore::setBatDelay(seconds);
+    emit signalOnPowerEventSettingsChanged();
+}
+
+void configWidget::slotOnLowLevelChanged(int percent)
+{
+    settingsStore::setBatLowLevel(percent);
+    emit signalOnPowerEventSettingsChanged();
+}
+
+void configWidget::slotOnLowRuntimeChanged(int minutes)
+{
+    settingsStore::setBatLowRuntime(minutes);
+    emit signalOnPowerEventSettingsChanged();
+}
+
+void configWidget::slotOnRestoreToggled(bool on)
+{
+    settingsStore::setBatOnRestore(on);
+    emit signalOnPowerEventSettingsChanged();
+}
+
+void configWidget::slotOnNotifyToggled(bool on)
+{
+    settingsStore::setNotify(on);
+    emit signalOnPowerEventSettingsChanged();
+}
+
+void configWidget::slotOnTestScript()
+{
+    emit signalTestScript();
+}
+
 QString configWidget::chooseScriptFile()
 {
     return QFileDialog::getOpenFileName(this, tr("Open bat file"), QDir::currentPath(), scriptFile::dialogFilter());
@@ -254,6 +331,17 @@ void configWidget::loadSettings()
 {
     m_batPath = settingsStore::batPath();
     m_lineEditBatPath->setText(m_batPath);
+
+    // Showing what is stored is not a change: nothing is written back.
+    {
+        const QSignalBlocker b1(m_spinDelay), b2(m_spinLowLevel), b3(m_spinLowRuntime), b4(m_checkOnRestore),
+            b5(m_checkNotify);
+        m_spinDelay->setValue(settingsStore::batDelay());
+        m_spinLowLevel->setValue(settingsStore::batLowLevel());
+        m_spinLowRuntime->setValue(settingsStore::batLowRuntime());
+        m_checkOnRestore->setChecked(settingsStore::batOnRestore());
+        m_checkNotify->setChecked(settingsStore::notify());
+    }
 
     const quint32 stored = settingsStore::batExecutePolicy();
     if (stored < kPolicyCount) {

@@ -1,6 +1,7 @@
 // The "Config" page: the live register table, from which writable registers
 // are written through the write dialog, and the post-process policy and
-// script kept in the settings store.
+// script kept in the settings store, with the power-event settings around
+// them and a button that tries the script.
 #pragma once
 
 #include "basewidget.h"
@@ -8,10 +9,13 @@
 #include <QModelIndex>
 #include <QString>
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 class QTableView;
 class QTimer;
 class configDialog;
@@ -34,6 +38,10 @@ public:
 
 signals:
     void signalOnPolicyChanged(int policy);
+    // A power-event setting was stored anew.
+    void signalOnPowerEventSettingsChanged();
+    // The operator asked for a test run of the stored script.
+    void signalTestScript();
 
 public slots:
     void slotOnSetEnabled(bool enabled) override;
@@ -46,6 +54,12 @@ public slots:
     void slotOnLoadFromRegisterTable();
     void slotOnSaveToRegisterTable();
     void slotOnPolicyChanged(int policy);
+    void slotOnDelayChanged(int seconds);
+    void slotOnLowLevelChanged(int percent);
+    void slotOnLowRuntimeChanged(int minutes);
+    void slotOnRestoreToggled(bool on);
+    void slotOnNotifyToggled(bool on);
+    void slotOnTestScript();
 
 protected:
     // Asks the operator for the script; an empty result means cancelled.
@@ -56,6 +70,7 @@ private slots:
 
 private:
     void loadSettings();
+    QLayout* createPowerEventControls();
     // Redraws the table with its current values, keeping the selection.
     void showValues();
 
@@ -65,6 +80,12 @@ private:
     QLineEdit* m_lineEditBatPath = nullptr;
     QPushButton* m_btnOpenBatFile = nullptr;
     QPushButton* m_btnClearBatFile = nullptr;
+    QPushButton* m_btnTestScript = nullptr;
+    QSpinBox* m_spinDelay = nullptr;
+    QSpinBox* m_spinLowLevel = nullptr;
+    QSpinBox* m_spinLowRuntime = nullptr;
+    QCheckBox* m_checkOnRestore = nullptr;
+    QCheckBox* m_checkNotify = nullptr;
     configDialog* m_configDialog = nullptr;
     QComboBox* m_comboPolicy = nullptr;
     quint32 m_policy = 0;

@@ -7,12 +7,10 @@ namespace platform {
 scriptProcess::scriptProcess(QObject* parent)
     : QProcess(parent)
 {
-    // Nothing reads the script's output: sending it nowhere keeps a chatty
-    // script from filling memory, and a child that inherits the channels
-    // cannot hold a pipe of ours open. Standard input stays a pipe that is
-    // never written, as the script has always been started.
-    setStandardOutputFile(QProcess::nullDevice());
-    setStandardErrorFile(QProcess::nullDevice());
+    // Output and errors in one channel, in the order the script wrote them,
+    // for the log; the runner reads it as it comes. Standard input stays a
+    // pipe that is never written, as the script has always been started.
+    setProcessChannelMode(QProcess::MergedChannels);
 }
 
 scriptProcess::~scriptProcess()
