@@ -8,6 +8,7 @@ packages=(
   qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
   libmodbus-dev
   xvfb xauth util-linux procps
+  dbus-daemon
   xdotool trayer imagemagick x11-utils
   g++-mingw-w64-x86-64
   clang-14 libclang-rt-14-dev

@@ -1,6 +1,7 @@
 // The post-process script runner with real scripts: one run at a time, the
 // path read afresh at every run, awkward paths, scripts that cannot start,
-// and scripts that outstay their limit.
+// scripts that outstay their limit, what the script is told and what of its
+// output reaches the log.
 #include "batthread.h"
 #include "logcapture.h"
 #include "scripthelper.h"
@@ -9,6 +10,7 @@
 #include "testenv.h"
 
 #include <QElapsedTimer>
+#include <QSignalSpy>
 #include <QUuid>
 
 using namespace scripthelper;
@@ -31,6 +33,11 @@ private slots:
     void childThatNeverEndsIsKilledToo();
     void shutDownEndsARunningScriptAtOnce();
     void shutDownRefusesLaterRuns();
+    void scriptIsToldTheEvent_data();
+    void scriptIsToldTheEvent();
+    void outputReachesTheLog_data();
+    void outputReachesTheLog();
+    void childKeepingTheOutputOpenDoesNotHoldTheRun();
 
 private:
     QString m_dir;
@@ -291,6 +298,106 @@ void tst_batThread::shutDownRefusesLaterRuns()
     QCoreApplication::processEvents();
     QCOMPARE(lineCount(mark), 0);
     QVERIFY(log.lines.isEmpty());
+}
+
+void tst_batThread::scriptIsToldTheEvent_data()
+{
+    QTest::addColumn<int>("event");
+    QTest::addColumn<QString>("expected");   // $#|event|level|runtime|in|out|port|slave
+
+    QTest::newRow("battery low, from the block that triggered it")
+        << int(scriptEvent::BatteryLow) << "0|BATTERY_LOW|15|7|12000|11900|ttyUSB0|3|";
+    QTest::newRow("test run") << int(scriptEvent::Test) << "0|TEST|15|7|12000|11900|ttyUSB0|3|";
+    QTest::newRow("plain start: nothing added") << int(scriptEvent::None) << "0|unset|unset|unset|unset|unset|unset|unset|";
+}
+
+void tst_batThread::scriptIsToldTheEvent()
+{
+    QFETCH(int, event);
+    QFETCH(QString, expected);
+
+    const QString out = m_dir + "/env";
+    QByteArray dump = "printf '%s|' \"$#\"";
+    for (const char* name : {"EVENT", "BATTERY_LEVEL", "RUNTIME_MIN", "INPUT_MV", "OUTPUT_MV", "PORT", "SLAVE"})
+        dump += QByteArray(" \"${QR7215_") + name + "-unset}\"";
+    settingsStore::setBatPath(writeScript(m_dir + "/env.sh", "#!/bin/sh\n" + dump + " > '" + out.toUtf8() + "'\n"));
+    scriptContext context;
+    context.event = static_cast<scriptEvent>(event);
+    context.registers[statusDecoder::kBatteryLevel] = 15;
+    context.registers[statusDecoder::kRuntime] = 7;
+    context.registers[statusDecoder::kVoltageInput] = 12000;
+    context.registers[statusDecoder::kVoltageOutput] = 11900;
+    context.port = QStringLiteral("ttyUSB0");
+    context.slave = 3;
+    LogCapture log;
+    batThread runner;
+
+    QVERIFY(runner.startScript(context));
+    QTRY_VERIFY(runner.isFinished());
+    QCOMPARE(readAll(out), expected);
+    // The context was for that run only.
+    runner.start();
+    QTRY_VERIFY(runner.isFinished());
+    QCOMPARE(readAll(out), QStringLiteral("0|unset|unset|unset|unset|unset|unset|unset|"));
+}
+
+void tst_batThread::outputReachesTheLog_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QStringList>("expected");
+
+    QStringList last20;
+    for (int i = 21; i <= 40; ++i)
+        last20 << QStringLiteral("Script output: %1 %2").arg(i % 2 ? "out" : "err").arg(i);
+    QTest::newRow("40 lines on both channels: the last 20, in order")
+        << QByteArray("i=1; while [ $i -le 40 ]; do if [ $((i % 2)) = 0 ]; then echo \"err $i\" >&2; "
+                      "else echo \"out $i\"; fi; i=$((i + 1)); done\n")
+        << last20;
+    QTest::newRow("no output: no lines") << QByteArray("true\n") << QStringList();
+    QTest::newRow("a last line without a newline")
+        << QByteArray("printf 'one\\ntwo'\n") << QStringList{"Script output: one", "Script output: two"};
+    QTest::newRow("an overlong line is cut")
+        << QByteArray("head -c 1000 /dev/zero | tr '\\0' x; echo\n")
+        << QStringList{"Script output: " + QString(batThread::kOutputLineChars, QLatin1Char('x')) + " [...]"};
+    QTest::newRow("megabytes of output: still the last 20 lines")
+        << QByteArray("yes | head -n 3000000; echo end\n")
+        << (QStringList() << QVector<QString>(19, QStringLiteral("Script output: y")).toList() << "Script output: end");
+}
+
+void tst_batThread::outputReachesTheLog()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QStringList, expected);
+
+    const QString script = writeScript(m_dir + "/talks.sh", "#!/bin/sh\n" + body);
+    settingsStore::setBatPath(script);
+    LogCapture log;
+    batThread runner;
+    QSignalSpy ended(&runner, &batThread::signalScriptEnded);
+
+    runner.start();
+    QTRY_VERIFY_WITH_TIMEOUT(runner.isFinished(), 20000);
+    const QString outcome = "Post-process script finished with exit code 0: " + script;
+    QTRY_COMPARE(log.lines, QStringList{"Post-process script started: " + script} + expected + QStringList{outcome});
+    QTRY_COMPARE(ended.count(), 1);
+    QCOMPARE(ended.first().first().toString(), outcome);
+}
+
+void tst_batThread::childKeepingTheOutputOpenDoesNotHoldTheRun()
+{
+    const QString childPid = m_dir + "/child";
+    const QString script = writeScript(m_dir + "/leaves.sh", "#!/bin/sh\nsetsid sleep 100000 &\necho $! > '"
+                                                                 + childPid.toUtf8() + "'\necho bye\n");
+    settingsStore::setBatPath(script);
+    LogCapture log;
+    batThread runner;   // the real 30 s limit
+
+    runner.start();
+    QTRY_COMPARE(log.count("Post-process script finished with exit code 0: " + script), 1);
+    QCOMPARE(log.count("Script output: bye"), 1);
+    const qint64 pid = readAll(childPid).toLongLong();
+    QVERIFY(processAlive(pid));
+    ::kill(static_cast<pid_t>(pid), SIGKILL);
 }
 
 QR_TEST_GUILESS_MAIN(tst_batThread)

@@ -1,6 +1,7 @@
 // The status page's DC_OK and SW edges with a real script: blocks handed to
 // the page directly and blocks read by the real poll thread from the fake
-// device library; and the page destroyed while it polls and runs a script.
+// device library; the power-event settings taken from the store and acted on
+// on another tab; and the page destroyed while it polls and runs a script.
 #include "comadapter.h"
 #include "comsettings.h"
 #include "deliverycounter.h"
@@ -37,6 +38,7 @@ private slots:
     void init();
     void cleanup();
     void edgesThroughThePollThread();
+    void delayAndRestoreOnAnotherTab();
     void destroyedWhilePollingAndRunningAScript();
     // Last: it runs the application's event loop to its end.
     void quitEndsPollingAndTheScript();
@@ -54,6 +56,8 @@ void tst_statusMonitorEdges::init()
     fakesdk::reset();
     settingsStore::setBatPath(QString());
     settingsStore::setBatExecutePolicy(0);
+    settingsStore::setBatDelay(0);
+    settingsStore::setBatOnRestore(false);
     m_dir = testsupport::tempRoot() + QStringLiteral("/edges-")
             + QUuid::createUuid().toString(QUuid::Id128).left(8);
     QDir().mkpath(m_dir);
@@ -109,6 +113,54 @@ void tst_statusMonitorEdges::edgesThroughThePollThread()
     QCOMPARE(dcOk.at(1).at(0).toBool(), false);
     QCOMPARE(dcOk.at(2).at(0).toBool(), true);
     QTRY_COMPARE(log.countStartingWith("Post-process script finished with exit code 0"), 1);
+}
+
+void tst_statusMonitorEdges::delayAndRestoreOnAnotherTab()
+{
+    const QString events = m_dir + "/events";
+    settingsStore::setBatPath(
+        writeScript(m_dir + "/events.sh", "#!/bin/sh\necho \"$QR7215_EVENT $QR7215_BATTERY_LEVEL\" >> '"
+                                              + events.toUtf8() + "'\n"));
+    settingsStore::setBatExecutePolicy(1);
+    LogCapture log;
+    statusMonitorWidget page;
+    QSignalSpy notes(&page, SIGNAL(signalNotify(const QString&, const QString&, bool, const QString&)));
+    // Changed after the page was built: the page takes them from the store.
+    settingsStore::setBatDelay(1);
+    settingsStore::setBatOnRestore(true);
+    page.slotOnPowerEventSettingsChanged();
+
+    const bool shown = false;
+    feed(page, makeBlock({{40028, 1}, {40026, 100}}), shown);
+    feed(page, makeBlock({{40028, 0}, {40026, 97}}), shown);
+    QCOMPARE(page.pendingScriptSeconds(), 1);
+    QCOMPARE(log.count("Post-process script pending: it runs in 1 s unless DC returns."), 1);
+    QVERIFY(!runner(page)->isRunning());
+    // The delay runs out with no block at all.
+    QTRY_COMPARE(readAll(events), QStringLiteral("DC_LOST 97"));
+    QCOMPARE(page.pendingScriptSeconds(), -1);
+    QTRY_VERIFY(runner(page)->isFinished());
+
+    feed(page, makeBlock({{40028, 1}, {40026, 98}}), shown);
+    QTRY_COMPARE(readAll(events), QStringLiteral("DC_LOST 97\nDC_RESTORED 98"));
+    QTRY_VERIFY(runner(page)->isFinished());
+
+    // A loss that DC outlasts: nothing runs.
+    feed(page, makeBlock({{40028, 0}}), shown);
+    QVERIFY(page.pendingScriptSeconds() > 0);
+    feed(page, makeBlock({{40028, 1}}), shown);
+    QCOMPARE(log.count("Post-process script cancelled: DC returned after 0 s."), 1);
+    QCOMPARE(page.pendingScriptSeconds(), -1);
+
+    // Both script outcomes included, which arrive from the runner's thread.
+    QTRY_COMPARE(notes.count(), 8);
+    QStringList summaries;
+    for (const QList<QVariant>& n : qAsConst(notes))
+        summaries << n.at(0).toString() + (n.at(2).toBool() ? " (critical)" : "");
+    QCOMPARE(summaries.count("Post-process script"), 2);
+    QCOMPARE(summaries.count("DC input lost (critical)"), 2);
+    QCOMPARE(summaries.count("DC input restored"), 2);
+    QCOMPARE(summaries.count("Post-process script pending"), 2);
 }
 
 void tst_statusMonitorEdges::destroyedWhilePollingAndRunningAScript()
