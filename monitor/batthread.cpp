@@ -27,14 +27,32 @@ class outputTail
 public:
     void add(const QByteArray& bytes)
     {
-        for (char c : bytes) {
-            if (c == '\n') {
-                endLine();
-            } else if (m_partial.size() < batThread::kOutputLineChars) {
-                m_partial.append(c);
-            } else {
+        // Only the lines that end among the chunk's last kOutputLines line
+        // breaks can be kept; whatever came before them is dropped unread.
+        int from = 0;
+        int pos = bytes.size() - 1;
+        for (int breaks = 0; pos >= 0; --pos) {
+            pos = bytes.lastIndexOf('\n', pos);
+            if (pos < 0 || ++breaks > batThread::kOutputLines)
+                break;
+        }
+        if (pos >= 0) {
+            m_lines.clear();
+            m_partial.clear();
+            m_cut = false;
+            from = pos + 1;
+        }
+        while (from < bytes.size()) {
+            const int newline = bytes.indexOf('\n', from);
+            const int end = newline < 0 ? bytes.size() : newline;
+            const int room = batThread::kOutputLineChars - m_partial.size();
+            if (end - from > room)
                 m_cut = true;
-            }
+            m_partial.append(bytes.constData() + from, qMin(end - from, qMax(room, 0)));
+            if (newline < 0)
+                break;
+            endLine();
+            from = newline + 1;
         }
     }
 

@@ -38,6 +38,7 @@ private slots:
     void outputReachesTheLog_data();
     void outputReachesTheLog();
     void childKeepingTheOutputOpenDoesNotHoldTheRun();
+    void chattyScriptDoesNotPileUpInMemory();
 
 private:
     QString m_dir;
@@ -353,6 +354,14 @@ void tst_batThread::outputReachesTheLog_data()
         << QByteArray("i=1; while [ $i -le 40 ]; do if [ $((i % 2)) = 0 ]; then echo \"err $i\" >&2; "
                       "else echo \"out $i\"; fi; i=$((i + 1)); done\n")
         << last20;
+    QByteArray oneWrite = "printf '";
+    QStringList last20OfOneWrite;
+    for (int i = 1; i <= 30; ++i) {
+        oneWrite += "line " + QByteArray::number(i) + "\\n";
+        if (i > 10)
+            last20OfOneWrite << QStringLiteral("Script output: line %1").arg(i);
+    }
+    QTest::newRow("30 lines in one write: the last 20") << oneWrite + "'\n" << last20OfOneWrite;
     QTest::newRow("no output: no lines") << QByteArray("true\n") << QStringList();
     QTest::newRow("a last line without a newline")
         << QByteArray("printf 'one\\ntwo'\n") << QStringList{"Script output: one", "Script output: two"};
@@ -398,6 +407,41 @@ void tst_batThread::childKeepingTheOutputOpenDoesNotHoldTheRun()
     const qint64 pid = readAll(childPid).toLongLong();
     QVERIFY(processAlive(pid));
     ::kill(static_cast<pid_t>(pid), SIGKILL);
+}
+
+namespace {
+
+// The most memory this process has held so far, in kB.
+qint64 peakMemoryKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+} // namespace
+
+void tst_batThread::chattyScriptDoesNotPileUpInMemory()
+{
+    const qint64 before = peakMemoryKb();
+    if (before < 0)
+        QSKIP("no /proc/self/status");
+    const QString script = writeScript(m_dir + "/chatty.sh", "#!/bin/sh\nyes | head -c 100000000\necho end\n");
+    settingsStore::setBatPath(script);
+    LogCapture log;
+    batThread runner;
+
+    runner.start();
+    QTRY_VERIFY_WITH_TIMEOUT(runner.isFinished(), 25000);
+    QTRY_COMPARE(log.count("Script output: end"), 1);
+    // 100 MB went through; read as it came, a small part of it was ever held.
+    const qint64 grown = peakMemoryKb() - before;
+    QVERIFY2(grown < 64 * 1024, qPrintable(QString::number(grown) + " kB"));
 }
 
 QR_TEST_GUILESS_MAIN(tst_batThread)
