@@ -70,6 +70,7 @@ void powerEventPolicy::endDelay(decisions& out, const QString& why)
         out.append(logLine(why));
     decision d;
     d.what = decision::DelayEnded;
+    d.text = why;
     out.append(d);
 }
 

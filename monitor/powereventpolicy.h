@@ -29,7 +29,8 @@ public:
             Start,          // start the script for event, told about registers
             Log,            // text for the message log
             DelayStarted,   // a countdown begins
-            DelayEnded      // the countdown is over: expired, cancelled or overtaken
+            DelayEnded      // the countdown is over: expired, overtaken, or cancelled
+                            // (text: why, as logged just before)
         };
         kind what = Log;
         scriptEvent event = scriptEvent::None;

@@ -227,6 +227,9 @@ void statusMonitorWidget::act(const powerEventPolicy::decision& d)
         break;
     case powerEventPolicy::decision::DelayEnded:
         m_delayTimer->stop();
+        // Takes the place of the pending one, which would otherwise stay.
+        if (!d.text.isEmpty())
+            emit signalNotify(tr("Post-process script cancelled"), d.text, false, QStringLiteral("script"));
         break;
     }
 }

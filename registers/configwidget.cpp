@@ -147,6 +147,7 @@ QLayout* configWidget::createPowerEventControls()
     connect(m_checkNotify, SIGNAL(toggled(bool)), this, SLOT(slotOnNotifyToggled(bool)));
 
     auto* form = new QFormLayout;
+    form->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
     form->addRow(tr("Delay (s)"), m_spinDelay);
     form->addRow(tr("Run at battery level \u2264 (%)"), m_spinLowLevel);
     form->addRow(tr("Run at runtime \u2264 (min)"), m_spinLowRuntime);

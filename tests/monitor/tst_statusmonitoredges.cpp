@@ -153,7 +153,7 @@ void tst_statusMonitorEdges::delayAndRestoreOnAnotherTab()
     QCOMPARE(page.pendingScriptSeconds(), -1);
 
     // Both script outcomes included, which arrive from the runner's thread.
-    QTRY_COMPARE(notes.count(), 8);
+    QTRY_COMPARE(notes.count(), 9);
     QStringList summaries;
     for (const QList<QVariant>& n : qAsConst(notes))
         summaries << n.at(0).toString() + (n.at(2).toBool() ? " (critical)" : "");
@@ -161,6 +161,7 @@ void tst_statusMonitorEdges::delayAndRestoreOnAnotherTab()
     QCOMPARE(summaries.count("DC input lost (critical)"), 2);
     QCOMPARE(summaries.count("DC input restored"), 2);
     QCOMPARE(summaries.count("Post-process script pending"), 2);
+    QCOMPARE(summaries.count("Post-process script cancelled"), 1);
 }
 
 void tst_statusMonitorEdges::destroyedWhilePollingAndRunningAScript()
