@@ -53,6 +53,9 @@ configWidget::configWidget(QWidget* parent)
     m_tableView->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft);
     m_tableView->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_tableView->setAlternatingRowColors(true);
+    // The settings below take their room from the window, not from the table.
+    m_tableView->setMinimumHeight(m_tableView->horizontalHeader()->sizeHint().height()
+                                  + 7 * m_tableView->verticalHeader()->defaultSectionSize());
 
     m_dataModel = new upsDataModel;
     m_dataModel->setHorizontalHeaderList({tr("Address"), tr("Name"), tr("Value"), tr("RW"), tr("Description")});
@@ -86,12 +89,14 @@ configWidget::configWidget(QWidget* parent)
     policyRow->addWidget(lblPolicy);
     policyRow->addWidget(m_comboPolicy);
     policyRow->addStretch();
+    // Right above the script's own buttons: in the path's row it would make
+    // the page, and with it the window, wider than the status page needs.
+    policyRow->addWidget(m_btnTestScript);
     auto* scriptRow = new QHBoxLayout;
     scriptRow->addWidget(m_lblBatPath);
     scriptRow->addWidget(m_lineEditBatPath);
     scriptRow->addWidget(m_btnOpenBatFile);
     scriptRow->addWidget(m_btnClearBatFile);
-    scriptRow->addWidget(m_btnTestScript);
     auto* groupLayout = new QVBoxLayout;
     groupLayout->addLayout(policyRow);
     groupLayout->addLayout(scriptRow);
