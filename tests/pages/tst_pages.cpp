@@ -1,0 +1,397 @@
+// What the pages add to the logic below them: the write dialog's Ok, Enter,
+// Cancel and Escape; the Config page's policy and script in the settings
+// store, its refresh through the worker and its way to the dialog; the log
+// page's stamp and bound. Runs against the fake device library.
+#include "comadapter.h"
+#include "comsettings.h"
+#include "configdialog.h"
+#include "configwidget.h"
+#include "dataobject.h"
+#include "fakelink.h"
+#include "fakesdk.h"
+#include "inforwidget.h"
+#include "logcapture.h"
+#include "registertablefixture.h"
+#include "settingslocation.h"
+#include "settingsstore.h"
+#include "testenv.h"
+#include "upsdatamodel.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTableView>
+#include <QTextBlock>
+
+using namespace registerFixture;
+
+namespace {
+
+// The page with its file dialog replaced by a chosen answer.
+class scriptChoosingConfigWidget : public configWidget
+{
+public:
+    QString nextChoice;
+
+protected:
+    QString chooseScriptFile() override { return nextChoice; }
+};
+
+// The policy as the store holds it, unread by the program's own code.
+QString storedPolicy()
+{
+    return QSettings(platform::settingsStorePath(), platform::settingsStoreFormat())
+        .value(QStringLiteral("batExecutePolicy"))
+        .toString();
+}
+
+void storePolicy(const QString& text)
+{
+    QSettings(platform::settingsStorePath(), platform::settingsStoreFormat())
+        .setValue(QStringLiteral("batExecutePolicy"), text);
+}
+
+template <typename T>
+T* child(QObject* parent, const char* name)
+{
+    T* found = parent->findChild<T*>(QLatin1String(name));
+    if (!found)
+        qFatal("no %s", name);
+    return found;
+}
+
+} // namespace
+
+class tst_pages : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup() { fakeLink::closeAny(); }
+
+    void dialogCloses_data();
+    void dialogCloses();
+
+    void policyFollowsTheStore_data();
+    void policyFollowsTheStore();
+    void scriptFromTheFileDialog_data();
+    void scriptFromTheFileDialog();
+    void refreshWhileThePageIsOn();
+    void doubleClickWritesThroughTheDialog_data();
+    void doubleClickWritesThroughTheDialog();
+
+    void logPageStampsAndKeepsTheNewestLines();
+};
+
+void tst_pages::init()
+{
+    fakeLink::closeAny();
+    fakesdk::reset();
+    QFile::remove(platform::settingsStorePath());
+    QVERIFY(writeTable(tableOf({"40000|Slave address|RW|a", "40011|Command|W|b", "40012|Battery capacity|R|c",
+                                "40013|Odd|X|d"})));
+}
+
+void tst_pages::dialogCloses_data()
+{
+    QTest::addColumn<int>("value");       // the row's device value; -1: none yet
+    QTest::addColumn<QString>("range");   // "min-max" from the table file, or empty
+    QTest::addColumn<QString>("text");    // typed over the value shown; null keeps it
+    QTest::addColumn<QString>("how");     // ok, enter, cancel, escape
+    QTest::addColumn<QString>("written"); // empty: nothing
+
+    QTest::newRow("Ok writes the value shown back") << 40000 << "" << QString() << "ok" << "40000";
+    QTest::newRow("Ok writes 0") << 40000 << "" << "0" << "ok" << "0";
+    QTest::newRow("Ok writes 65535") << 40000 << "" << "65535" << "ok" << "65535";
+    QTest::newRow("Ok reads leading zeros") << 40000 << "" << "00012" << "ok" << "12";
+    QTest::newRow("Ok at the top of the range") << 40000 << "10-20" << "20" << "ok" << "20";
+    QTest::newRow("Enter writes like Ok") << 40000 << "" << "7" << "enter" << "7";
+    QTest::newRow("Cancel writes nothing") << 40000 << "" << "7" << "cancel" << "";
+    QTest::newRow("Escape writes nothing") << 40000 << "" << "7" << "escape" << "";
+    QTest::newRow("no device value: an empty field") << -1 << "" << QString() << "ok" << "";
+    const char* const refused[] = {"", "abc", "12ab", "-1", "+1", " 1", "1 ", "1 2", "65536", "99999999999",
+                                   "0x10", "1.5", "1,000"};
+    for (const char* text : refused) {
+        QTest::addRow("refused with Ok: '%s'", text) << 40000 << "" << text << "ok" << "";
+        QTest::addRow("refused with Enter: '%s'", text) << 40000 << "" << text << "enter" << "";
+    }
+    QTest::newRow("refused: non-ASCII digits") << 40000 << "" << QString::fromUtf8("\u0661\u0662") << "ok" << "";
+    QTest::newRow("refused: below the range") << 40000 << "10-20" << "9" << "ok" << "";
+    QTest::newRow("refused: above the range") << 40000 << "10-20" << "21" << "enter" << "";
+    QTest::newRow("refused: outside a range of one") << 40000 << "65535-65535" << "0" << "ok" << "";
+}
+
+void tst_pages::dialogCloses()
+{
+    QFETCH(int, value);
+    QFETCH(QString, range);
+    QFETCH(QString, text);
+    QFETCH(QString, how);
+    QFETCH(QString, written);
+
+    DataObject row;
+    row.addr = 40003;
+    row.rw = DataObject::AccessReadWrite;
+    row.hasValue = value >= 0;
+    row.value = value >= 0 ? quint16(value) : row.value;
+    if (!range.isEmpty()) {
+        row.hasRange = true;
+        row.minimum = quint16(range.section(QLatin1Char('-'), 0, 0).toUInt());
+        row.maximum = quint16(range.section(QLatin1Char('-'), 1, 1).toUInt());
+    }
+    configDialog dialog;
+    dialog.slotOnShowDialog(&row, 0);
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    auto* edit = child<QLineEdit>(&dialog, "m_lineEditRegisterValue");
+    QCOMPARE(edit->text(), value >= 0 ? QString::number(value) : QString());
+    if (!text.isNull())
+        edit->setText(text);
+    QSignalSpy writes(&dialog, SIGNAL(signalDataChanged(qint32, qint16, bool)));
+    QPushButton* ok = child<QDialogButtonBox>(&dialog, "m_buttonBox")->button(QDialogButtonBox::Ok);
+    if (how == QLatin1String("ok"))
+        QTest::mouseClick(ok, Qt::LeftButton);
+    else if (how == QLatin1String("cancel"))
+        QTest::mouseClick(child<QDialogButtonBox>(&dialog, "m_buttonBox")->button(QDialogButtonBox::Cancel),
+                          Qt::LeftButton);
+    else
+        QTest::keyClick(edit, how == QLatin1String("enter") ? Qt::Key_Return : Qt::Key_Escape);
+
+    const bool refused = written.isEmpty() && (how == QLatin1String("ok") || how == QLatin1String("enter"));
+    if (refused)
+        dialog.slotOnAccept();   // not even a direct call turns the text into a write
+    QStringList sent;
+    for (const QList<QVariant>& w : qAsConst(writes))
+        sent << QStringLiteral("%1=%2 %3")
+                    .arg(w.at(0).toInt())
+                    .arg(quint16(w.at(1).value<qint16>()))
+                    .arg(QLatin1String(w.at(2).toBool() ? "asked" : "withdrawn"));
+    QCOMPARE(sent, written.isEmpty() ? QStringList() : QStringList{QStringLiteral("40003=%1 asked").arg(written)});
+    QCOMPARE(dialog.isVisible(), refused);
+    QCOMPARE(ok->isEnabled(), !refused);
+    // Whatever was typed is answered with the values the register takes.
+    auto* problem = child<QLabel>(&dialog, "m_lblValueProblem");
+    QCOMPARE(problem->isVisible(), refused && !edit->text().isEmpty());
+    if (problem->isVisible())
+        QVERIFY(problem->text().contains(QStringLiteral("%1 to %2").arg(row.minimum).arg(row.maximum)));
+}
+
+void tst_pages::policyFollowsTheStore_data()
+{
+    QTest::addColumn<int>("chosen");      // the item the operator chose before
+    QTest::addColumn<QString>("stored");  // then found in the store; empty: nothing
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QList<int>>("told"); // what the status page is told
+    QTest::addColumn<QString>("after");   // in the store after the reload
+
+    QTest::newRow("nothing stored") << 0 << "" << "NULL" << QList<int>() << "";
+    QTest::newRow("SW") << 0 << "02" << "SW" << QList<int>{2} << "2";
+    QTest::newRow("DC_OK after SW") << 2 << "01" << "DC_OK" << QList<int>{1} << "1";
+    QTest::newRow("NULL after DC_OK") << 1 << "00" << "NULL" << QList<int>{0} << "0";
+    QTest::newRow("no item's value: NULL, the store left alone") << 0 << "7" << "NULL" << QList<int>() << "7";
+    QTest::newRow("no item's value after SW") << 2 << "9" << "NULL" << QList<int>{0} << "9";
+}
+
+void tst_pages::policyFollowsTheStore()
+{
+    QFETCH(int, chosen);
+    QFETCH(QString, stored);
+    QFETCH(QString, shown);
+    QFETCH(QList<int>, told);
+    QFETCH(QString, after);
+
+    configWidget page;
+    auto* combo = child<QComboBox>(&page, "m_comboPolicy");
+    QSignalSpy spy(&page, SIGNAL(signalOnPolicyChanged(int)));
+    combo->setCurrentIndex(chosen);
+    QCOMPARE(spy.count(), chosen ? 1 : 0);
+    if (chosen)
+        QCOMPARE(settingsStore::batExecutePolicy(), quint32(chosen));
+    if (!stored.isEmpty())
+        storePolicy(stored);
+
+    spy.clear();
+    page.slotOnLoadFromRegisterTable();
+    QCOMPARE(combo->currentText(), shown);
+    QList<int> announced;
+    for (const QList<QVariant>& s : qAsConst(spy))
+        announced << s.at(0).toInt();
+    QCOMPARE(announced, told);
+    QCOMPARE(storedPolicy(), after);
+    if (after.isEmpty())
+        QVERIFY(!QFile::exists(platform::settingsStorePath()));
+}
+
+void tst_pages::scriptFromTheFileDialog_data()
+{
+    QTest::addColumn<QByteArray>("contents");   // null: the dialog is cancelled
+    QTest::addColumn<bool>("executable");
+    QTest::addColumn<QString>("logged");        // how the log says it will run; empty: nothing
+
+    QTest::newRow("cancelled: the old script stays") << QByteArray() << false << "";
+    QTest::newRow("executable with #!") << QByteArray("#!/bin/sh\n") << true << "";
+    QTest::newRow("not executable, no #!")
+        << QByteArray("echo\n") << false << "is not executable and has no \"#!\" line: it will be run with /bin/sh.";
+    QTest::newRow("executable, no #!")
+        << QByteArray("echo\n") << true << "has no \"#!\" line: it will be run with /bin/sh.";
+    QTest::newRow("binary, not executable")
+        << QByteArray("\x7f" "ELF\0\0", 6) << false << "cannot be run: not executable and not a shell script.";
+}
+
+void tst_pages::scriptFromTheFileDialog()
+{
+    QFETCH(QByteArray, contents);
+    QFETCH(bool, executable);
+    QFETCH(QString, logged);
+
+    const QString old = QStringLiteral("/opt/ups/old script.sh");
+    settingsStore::setBatPath(old);
+    scriptChoosingConfigWidget page;
+    auto* field = child<QLineEdit>(&page, "m_lineEditBatPath");
+    QCOMPARE(field->text(), old);
+
+    QFile script(testsupport::tempRoot() + QStringLiteral("/on dc loss.sh"));
+    if (!contents.isNull()) {
+        QVERIFY(script.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        script.write(contents);
+        script.close();
+        QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner;
+        if (executable)
+            permissions |= QFile::ExeOwner;
+        QVERIFY(script.setPermissions(permissions));
+        page.nextChoice = script.fileName();
+    }
+    LogCapture log;
+    QTest::mouseClick(child<QPushButton>(&page, "m_btnOpenBatFile"), Qt::LeftButton);
+    const QString chosen = contents.isNull() ? old : script.fileName();
+    QCOMPARE(settingsStore::batPath(), chosen);
+    QCOMPARE(field->text(), chosen);
+    QTRY_COMPARE(log.lines.filter(QStringLiteral("Script ")),
+                 logged.isEmpty() ? QStringList() : QStringList{QStringLiteral("Script %1 %2").arg(chosen, logged)});
+
+    // Saving puts the page's script over whatever the store holds meanwhile;
+    // Clear empties it on the page and in the store.
+    settingsStore::setBatPath(QStringLiteral("/elsewhere.sh"));
+    page.slotOnSaveToRegisterTable();
+    QCOMPARE(settingsStore::batPath(), chosen);
+    QTest::mouseClick(child<QPushButton>(&page, "m_btnClearBatFile"), Qt::LeftButton);
+    QCOMPARE(settingsStore::batPath(), QString());
+    QCOMPARE(field->text(), QString());
+}
+
+void tst_pages::refreshWhileThePageIsOn()
+{
+    configWidget page;
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    fakeLink link;
+    QVERIFY(link.isOpen());
+    fakesdk::setRegister(40011, 4321);
+    auto* view = page.findChild<QTableView*>();
+    auto* model = qobject_cast<upsDataModel*>(view->model());
+
+    // A write asked for goes out while the page is on, or not at all.
+    model->slotOnModifyRegister(40000, 9, true);
+    page.slotOnSetEnabled(false);
+    QVERIFY(!model->hasPendingWrite());
+
+    view->selectionModel()->select(model->index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    view->selectionModel()->select(model->index(3, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    page.slotOnSetEnabled(true);
+    QVERIFY(page.isRefreshing());
+    QTRY_VERIFY(fakesdk::countCalls("read") >= 3);
+    page.slotOnSetEnabled(false);
+    QVERIFY(!page.isRefreshing());
+    QTRY_VERIFY(!page.isExchanging());
+
+    QCOMPARE(valueText(*model, 1), QStringLiteral("4321"));
+    QModelIndexList rows = view->selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end());
+    QCOMPARE(rows.size(), 2);
+    QCOMPARE(rows.at(0).row(), 1);
+    QCOMPARE(rows.at(1).row(), 3);
+    QCOMPARE(fakesdk::countCalls("write"), 0);
+}
+
+void tst_pages::doubleClickWritesThroughTheDialog_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("address");   // empty: the dialog stays closed
+
+    QTest::newRow("RW row, value column") << 0 << 2 << "40000";
+    QTest::newRow("RW row, name column") << 0 << 1 << "40000";
+    QTest::newRow("W row") << 1 << 3 << "40011";
+    QTest::newRow("R row") << 2 << 2 << "";
+    QTest::newRow("row without access") << 3 << 0 << "";
+    QTest::newRow("no row") << -1 << 0 << "";
+}
+
+void tst_pages::doubleClickWritesThroughTheDialog()
+{
+    QFETCH(int, row);
+    QFETCH(int, column);
+    QFETCH(QString, address);
+
+    configWidget page;
+    fakeLink link;
+    QVERIFY(link.isOpen());
+    auto* dialog = page.findChild<configDialog*>();
+    auto* model = page.findChild<QTableView*>()->model();
+    page.slotOnRowDoubleClicked(row < 0 ? QModelIndex() : model->index(row, column));
+    QCOMPARE(dialog->isVisible(), !address.isEmpty());
+    if (dialog->isVisible()) {
+        QCOMPARE(child<QLabel>(dialog, "m_lblRegisterAddressValue")->text(), address);
+        child<QLineEdit>(dialog, "m_lineEditRegisterValue")->setText(QStringLiteral("45"));
+        QTest::mouseClick(child<QDialogButtonBox>(dialog, "m_buttonBox")->button(QDialogButtonBox::Ok), Qt::LeftButton);
+        QVERIFY(!dialog->isVisible());
+    }
+    QCOMPARE(fakesdk::countCalls("write"), 0);
+
+    // The next tick hands the write to the worker instead of its read; the
+    // ticks while that exchange is out start none.
+    page.slotOnUpdate();
+    QVERIFY(page.isExchanging());
+    page.slotOnUpdate();
+    page.slotOnUpdate();
+    QTRY_VERIFY(!page.isExchanging());
+    QCOMPARE(fakesdk::countCalls("read"), address.isEmpty() ? 1 : 0);
+    QCOMPARE(fakesdk::countCalls("write"), address.isEmpty() ? 0 : 1);
+    if (!address.isEmpty()) {
+        QCOMPARE(fakesdk::calls().back().start, address.toUInt());
+        QCOMPARE(fakesdk::calls().back().value, quint16(45));
+    }
+}
+
+void tst_pages::logPageStampsAndKeepsTheNewestLines()
+{
+    inforWidget page;
+    auto* view = child<QPlainTextEdit>(&page, "m_statusOutput");
+    // Whole milliseconds, as the stamp shows them.
+    const QDateTime before = QDateTime::fromMSecsSinceEpoch(QDateTime::currentMSecsSinceEpoch());
+    page.slotOnShowMsg(QStringLiteral("Read registers failed: -1"));
+    const QDateTime after = QDateTime::currentDateTime();
+    const QRegularExpressionMatch match =
+        QRegularExpression(QStringLiteral("^(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3})>>(.*)$"))
+            .match(view->document()->firstBlock().text());
+    QVERIFY2(match.hasMatch(), qPrintable(view->document()->firstBlock().text()));
+    QCOMPARE(match.captured(2), QStringLiteral("Read registers failed: -1"));
+    const QDateTime stamp = QDateTime::fromString(match.captured(1), QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
+    QVERIFY2(stamp >= before && stamp <= after, qPrintable(match.captured(1)));
+
+    // The stamped line and the first 250 of these are the oldest, and go.
+    const int count = inforWidget::maxLogLines + 250;
+    for (int i = 0; i < count; ++i)
+        page.slotOnShowMsg(QString::number(i));
+    QCOMPARE(view->document()->blockCount(), inforWidget::maxLogLines);
+    QVERIFY(view->document()->firstBlock().text().endsWith(QStringLiteral(">>250")));
+    QVERIFY(view->document()->lastBlock().text().endsWith(QStringLiteral(">>%1").arg(count - 1)));
+}
+
+QR_TEST_MAIN(tst_pages)
+#include "tst_pages.moc"
