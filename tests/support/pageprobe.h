@@ -1,5 +1,5 @@
 // Test access to the status page: hand it a block as if the poll thread had
-// delivered it, reach its poll thread and script runner, read its widgets.
+// delivered it, reach its poll thread, read its widgets.
 #pragma once
 
 #include "batterywidget.h"
@@ -17,7 +17,6 @@ public:
         page.m_enabled = shown;
         page.handleBlock(b);
     }
-    static batThread* runner(statusMonitorWidget& page) { return page.m_batThread; }
     static monitorThread* poller(statusMonitorWidget& page) { return page.m_monitorThread; }
 
     static QString label(statusMonitorWidget& page, const char* name)
