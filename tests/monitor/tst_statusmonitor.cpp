@@ -2,16 +2,14 @@
 // the fake device library. The decoder: what the last of a run of blocks
 // shows and the DC_OK and SW edges the run reports, in the order the page acts
 // on them. The thread: the block it reads and its stop in every state. The
-// page, where it adds to the decoder: the labels a block leaves alone, the
-// blank display of a closed link, the watch that goes on while its tab is not
-// current, the poll period, and the page destroyed while it runs a script.
+// page, where it adds to the decoder: the blank display of a closed link, the
+// watch that goes on while its tab is not current (and the labels a block
+// leaves alone), and the poll period.
 #include "deliverycounter.h"
 #include "fakelink.h"
 #include "logcapture.h"
 #include "monitorthread.h"
 #include "pageprobe.h"
-#include "scripthelper.h"
-#include "settingsstore.h"
 #include "statusdecoder.h"
 #include "testenv.h"
 
@@ -31,6 +29,14 @@ block parse(const QString& text)
         b[kv[0].toInt() - 40016] = kv[1].toUShort();
     }
     return b;
+}
+
+// The module's status registers, as parse() reads them.
+void onTheModule(const QString& text)
+{
+    const block b = parse(text);
+    for (int i = 0; i < int(b.size()); ++i)
+        fakesdk::setRegister(40016 + i, b[i]);
 }
 
 // "in | out | level | charging | supply | lit LEDs | policy mode"; "-" for a
@@ -61,11 +67,9 @@ private slots:
     void readsTheStatusBlockWhole();
     void stopEndsThePoll_data();
     void stopEndsThePoll();
-    void keepsWhatABlockLeavesAlone();
     void blanksOnlyWhileTheLinkIsClosed();
     void watchGoesOnWhileItsTabIsNotCurrent();
     void pollPeriodTakesEffectAtNextStart();
-    void destroyedWhilePollingAndRunningAScript();
 };
 
 void tst_statusMonitor::decode_data()
@@ -217,24 +221,10 @@ void tst_statusMonitor::stopEndsThePoll()
     }
 }
 
-void tst_statusMonitor::keepsWhatABlockLeavesAlone()
-{
-    statusMonitorWidget page;
-    probe::feed(page, makeBlock({{40026, 55}, {40027, 2}}));
-    // Source 0 and level 150: both texts stay, the rest updates, the gauge clamps.
-    probe::feed(page, makeBlock({{40026, 150}, {40027, 0}, {40016, 5}}));
-    QCOMPARE(probe::label(page, "m_lblPowerSupplyValue"), QStringLiteral("UPS"));
-    QCOMPARE(probe::label(page, "m_lblBatteryChargingStatusValue"), QStringLiteral("Discharging"));
-    QCOMPARE(probe::label(page, "m_lblVoltageInputValue"), QStringLiteral("5mV"));
-    QCOMPARE(probe::gauge(page)->value(), 100);
-}
-
 void tst_statusMonitor::blanksOnlyWhileTheLinkIsClosed()
 {
     fakeLink link;
-    const std::pair<int, quint16> registers[] = {{40016, 24000}, {40026, 80}, {40027, 2}, {40032, 1}};
-    for (const auto& reg : registers)
-        fakesdk::setRegister(reg.first, reg.second);
+    onTheModule("40016=24000 40026=80 40027=2 40032=1");
     statusMonitorWidget page;
     comSettings settings;
     page.slotOnConnect(settings);
@@ -257,15 +247,22 @@ void tst_statusMonitor::watchGoesOnWhileItsTabIsNotCurrent()
     LogCapture log;
     statusMonitorWidget page;
     QSignalSpy dcOk(&page, SIGNAL(signalDC_OK(bool)));
-    probe::feed(page, makeBlock({{40016, 777}, {40028, 1}}));
+    probe::feed(page, parse("40026=55 40027=2 40028=1"));
+    // Source 0 and level 150: both texts stay, the rest updates, the gauge clamps.
+    probe::feed(page, parse("40016=777 40026=150 40028=1"));
+    QCOMPARE(probe::label(page, "m_lblPowerSupplyValue"), QStringLiteral("UPS"));
+    QCOMPARE(probe::label(page, "m_lblVoltageInputValue"), QStringLiteral("777mV"));
+    QCOMPARE(probe::gauge(page)->value(), 100);
+
     page.slotOnSetEnabled(false);   // another tab became current
-    probe::feed(page, makeBlock({{40016, 888}}), false);
+    probe::feed(page, parse("40016=888"), false);
     QCOMPARE(probe::label(page, "m_lblVoltageInputValue"), QStringLiteral("777mV"));
     QTRY_COMPARE(log.lines, (QStringList{"DC is connected.", "DC is broken."}));
     QCOMPARE(dcOk.count(), 2);
     QCOMPARE(dcOk.at(1).at(0).toBool(), false);
-    page.slotOnSetEnabled(true);   // its tab is back: the last block shows
+    page.slotOnSetEnabled(true);   // its tab is back: the last block shows, kept texts too
     QCOMPARE(probe::label(page, "m_lblVoltageInputValue"), QStringLiteral("888mV"));
+    QCOMPARE(probe::label(page, "m_lblBatteryChargingStatusValue"), QStringLiteral("Discharging"));
 }
 
 void tst_statusMonitor::pollPeriodTakesEffectAtNextStart()
@@ -283,25 +280,6 @@ void tst_statusMonitor::pollPeriodTakesEffectAtNextStart()
     page.slotOnConnect(settings);
     QCOMPARE(probe::poller(page)->pollCycle(), 25u);
     QVERIFY(probe::poller(page)->isRunning());
-}
-
-void tst_statusMonitor::destroyedWhilePollingAndRunningAScript()
-{
-    using namespace scripthelper;
-    const QString pid = testsupport::tempRoot() + "/child.pid";
-    settingsStore::setBatPath(writeScript(testsupport::tempRoot() + "/slow.sh",
-                                          "#!/bin/sh\nsleep 100000 &\necho $! > '" + pid.toUtf8() + "'\nwait\n"));
-    settingsStore::setBatExecutePolicy(1);
-    fakeLink link;
-    auto* page = new statusMonitorWidget;
-    comSettings settings;
-    page->slotOnConnect(settings);   // the module starts on battery
-    QTRY_VERIFY(processAlive(readAll(pid).toLongLong()));
-    QElapsedTimer clock;
-    clock.start();
-    delete page;
-    QVERIFY2(clock.elapsed() < 10000, "the page waited for the script");
-    QTRY_VERIFY(!processAlive(readAll(pid).toLongLong()));
 }
 
 QR_TEST_MAIN(tst_statusMonitor)
