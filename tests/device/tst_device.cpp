@@ -17,6 +17,7 @@
 #include <QDomDocument>
 #include <QElapsedTimer>
 #include <QSpinBox>
+#include <QTimer>
 
 #include <memory>
 
@@ -103,62 +104,52 @@ void tst_device::cleanup()
 void tst_device::adapterReports_data()
 {
     QTest::addColumn<act>("action");
-    QTest::addColumn<bool>("openFirst");
     QTest::addColumn<int>("address");      // of the read or write
     QTest::addColumn<int>("fakeResult");   // what the library returns
-    QTest::addColumn<int>("result");
-    QTest::addColumn<QStringList>("lines");   // each line starts so
+    QTest::addColumn<QStringList>("lines");      // each line starts so
     QTest::addColumn<QStringList>("versions");   // hardware, firmware, driver; empty: none shown
 
+    const auto row = [](const char* name, act a, int address, int fake, const QStringList& lines,
+                        const QStringList& versions = {}) {
+        QTest::newRow(name) << a << address << fake << lines << versions;
+    };
     const QStringList none{"0000", "0000", "0000"};
     const auto openFailed = [](int code, const QString& more = QString()) {
         return QStringList{"Open device error:" + QString::number(code),
                            "Port ttyUSB4: " + QString::fromUtf8(UPS_ErrorText(code)) + more};
     };
     const int exception = QR7215_E_EXCEPTION_BASE - 2;
-    QTest::newRow("open: port not found") << act::open << false << 0 << int(QR7215_E_PORT_NOT_FOUND)
-                                          << int(QR7215_E_PORT_NOT_FOUND) << openFailed(QR7215_E_PORT_NOT_FOUND) << none;
-    QTest::newRow("open: no permission names the group")
-        << act::open << false << 0 << int(QR7215_E_PERMISSION) << int(QR7215_E_PERMISSION)
-        << openFailed(QR7215_E_PERMISSION, ". Your user must be a member of the group that owns the port (usually dialout")
-        << none;
-    QTest::newRow("open: exception answer") << act::open << false << 0 << exception << exception << openFailed(exception) << none;
-    QTest::newRow("open: success") << act::open << false << 0 << 0 << 0
-                                   << QStringList{"Open device success > Device Type:29205 Hardware version:102 Firmware version:215"}
-                                   << QStringList{"102", "215", "110"};
-    QTest::newRow("open fails on an open link: it is dropped") << act::reopen << true << 0 << int(QR7215_E_TIMEOUT)
-                                                               << int(QR7215_E_TIMEOUT) << openFailed(QR7215_E_TIMEOUT) << none;
-    QTest::newRow("close") << act::close << true << 0 << 0 << 0 << QStringList{"Close port 4 slave address 9 is success"} << none;
-    QTest::newRow("close fails: link kept, nothing told") << act::close << true << 0 << int(QR7215_E_LINK_LOST)
-                                                          << int(QR7215_E_LINK_LOST) << QStringList() << QStringList();
-    QTest::newRow("read: silent") << act::read << true << 40016 << 0 << 0 << QStringList() << QStringList();
-    QTest::newRow("read: below the first register") << act::read << true << 39999 << 0 << -1
-                                                    << QStringList{"ERR: Register start address 39999 is invalid!",
-                                                                   "ERR:-1:When reading register start from 39999"}
-                                                    << QStringList();
-    QTest::newRow("read: time-out") << act::read << true << 40016 << int(QR7215_E_TIMEOUT) << int(QR7215_E_TIMEOUT)
-                                    << QStringList{"ERR:-8:When reading register start from 40016"} << QStringList();
-    QTest::newRow("read cut by a close: no failure") << act::read << false << 40016 << int(QR7215_E_NOT_OPEN)
-                                                     << int(QR7215_E_NOT_OPEN) << QStringList() << QStringList();
-    QTest::newRow("write") << act::write << true << 40010 << 0 << 0
-                           << QStringList{"SUCCESS: Setting register 40010 to value 65535"} << QStringList();
-    QTest::newRow("write: below the first register") << act::write << true << 39999 << 0 << -1
-                                                     << QStringList{"ERR: Register start address 39999 is invalid!",
-                                                                    "ERR:-1:When Setting register 39999 to value 65535"}
-                                                     << QStringList();
-    QTest::newRow("write: exception") << act::write << true << 40010 << exception << exception
-                                      << QStringList{"ERR:-102:When Setting register 40010 to value 65535"} << QStringList();
+    row("open: port not found", act::open, 0, QR7215_E_PORT_NOT_FOUND, openFailed(QR7215_E_PORT_NOT_FOUND), none);
+    row("open: no permission names the group", act::open, 0, QR7215_E_PERMISSION,
+        openFailed(QR7215_E_PERMISSION, ". Your user must be a member of the group that owns the port (usually dialout"),
+        none);
+    row("open: exception answer", act::open, 0, exception, openFailed(exception), none);
+    row("open: success", act::open, 0, 0,
+        {"Open device success > Device Type:29205 Hardware version:102 Firmware version:215"}, {"102", "215", "110"});
+    row("open fails on an open link: it is dropped", act::reopen, 0, QR7215_E_TIMEOUT, openFailed(QR7215_E_TIMEOUT), none);
+    row("close", act::close, 0, 0, {"Close port 4 slave address 9 is success"}, none);
+    row("close fails: link kept, nothing told", act::close, 0, QR7215_E_LINK_LOST, {});
+    row("read: silent", act::read, 40016, 0, {});
+    row("read: below the first register", act::read, 39999, 0,
+        {"ERR: Register start address 39999 is invalid!", "ERR:-1:When reading register start from 39999"});
+    row("read: time-out", act::read, 40016, QR7215_E_TIMEOUT, {"ERR:-8:When reading register start from 40016"});
+    // A Disconnect closed the link under the read.
+    row("read without a link: no failure", act::read, 40016, QR7215_E_NOT_OPEN, {});
+    row("write", act::write, 40010, 0, {"SUCCESS: Setting register 40010 to value 65535"});
+    row("write: below the first register", act::write, 39999, 0,
+        {"ERR: Register start address 39999 is invalid!", "ERR:-1:When Setting register 39999 to value 65535"});
+    row("write: exception", act::write, 40010, exception, {"ERR:-102:When Setting register 40010 to value 65535"});
 }
 
 void tst_device::adapterReports()
 {
     QFETCH(act, action);
-    QFETCH(bool, openFirst);
     QFETCH(int, address);
     QFETCH(int, fakeResult);
-    QFETCH(int, result);
     QFETCH(QStringList, lines);
     QFETCH(QStringList, versions);
+    const int result = address > 0 && address < 40000 ? -1 : fakeResult;
+    const bool openFirst = action != act::open && fakeResult != QR7215_E_NOT_OPEN;
 
     comSettings record;
     record.comPort = QStringLiteral("ttyUSB4");
@@ -298,7 +289,7 @@ void tst_device::portNumberFromName()
 void tst_device::pageKeepsWhatItShows_data()
 {
     QTest::addColumn<QByteArray>("file");     // inside the Setting element; null: no file
-    QTest::addColumn<QString>("control");     // the one edited; empty: Auto Hide, after a look at the record
+    QTest::addColumn<QString>("control");   // the one edited; empty: Auto Hide, after a look at the record
     QTest::addColumn<QVariant>("value");
     QTest::addColumn<QString>("element");
     QTest::addColumn<QString>("text");        // in the record and, after the edit, in the file
@@ -398,6 +389,16 @@ void tst_device::pageKeepsWhatItShows()
     QCOMPARE(pollSpy.count(), 1);
     QCOMPARE(pollSpy.at(0).at(0).toUInt(), page.settings().pollDelay);
     QCOMPARE(QFile::exists(entryFile()), page.settings().autoBoot);
+    if (connected) {
+        // Connect pressed again before the refresh tick disables it: the
+        // library would refuse a second open, and the link must stay usable.
+        fakesdk::setOpenResult(QR7215_E_ALREADY_OPEN);
+        page.slotOnConnect();
+        QSignalSpy ticks(page.findChild<QTimer*>(QString(), Qt::FindDirectChildrenOnly), &QTimer::timeout);
+        QTRY_VERIFY(ticks.count() >= 2);
+        QCOMPARE(fakesdk::countCalls("open"), 1);
+        QCOMPARE(m_log->countStartingWith(QStringLiteral("Open device error:")), 0);
+    }
     QCOMPARE(g_comAdapter.isConnected(), connected);
 }
 
