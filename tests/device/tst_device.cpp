@@ -125,7 +125,7 @@ void tst_device::adapterReports_data()
         none);
     row("open: exception answer", act::open, 0, exception, openFailed(exception), none);
     row("open: success", act::open, 0, 0,
-        {"Open device success > Device Type:29205 Hardware version:102 Firmware version:215"}, {"102", "215", "110"});
+        {"Open device success > Device Type:29205 Hardware version:65535 Firmware version:7"}, {"65535", "7", "0"});
     row("open fails on an open link: it is dropped", act::reopen, 0, QR7215_E_TIMEOUT, openFailed(QR7215_E_TIMEOUT), none);
     row("close", act::close, 0, 0, {"Close port 4 slave address 9 is success"}, none);
     row("close fails: link kept, nothing told", act::close, 0, QR7215_E_LINK_LOST, {});
@@ -161,6 +161,7 @@ void tst_device::adapterReports()
     record.parity = 1;
     record.responseTimeout = 2500;
     record.numOfRetries = 9;
+    fakesdk::setInfo(deviceInfo{0x7215, 65535, 7, 0});
     if (openFirst)
         QCOMPARE(g_comAdapter.slotOpenDevice(&record), 0);
     for (uint r = 40000; r < 40040; ++r)
@@ -398,8 +399,10 @@ void tst_device::pageKeepsWhatItShows()
         QTRY_VERIFY(ticks.count() >= 2);
         QCOMPARE(fakesdk::countCalls("open"), 1);
         QCOMPARE(m_log->countStartingWith(QStringLiteral("Open device error:")), 0);
+        QVERIFY(g_comAdapter.isConnected());
+        link.reset();
+        QTRY_VERIFY(page.findChild<QSpinBox*>(QStringLiteral("m_spinBoxDeviceId"))->isEnabled());
     }
-    QCOMPARE(g_comAdapter.isConnected(), connected);
 }
 
 // Auto Connect at start keeps trying until the module is there (1 s, then
@@ -412,8 +415,13 @@ void tst_device::autoConnectKeepsTrying()
     QVERIFY(comSettingsFile::write(configFile(), record));
     fakesdk::setOpenResult(QR7215_E_PORT_NOT_FOUND);
     comSettingsWidget page;
+    // The poll thread learns its cycle before it hears of the link.
+    QSignalSpy pollSpy(&page, &comSettingsWidget::signalPollCycleChanged);
     int announced = 0;
-    connect(&page, &comSettingsWidget::signalConnect, this, [&](comSettings&) { ++announced; });
+    connect(&page, &comSettingsWidget::signalConnect, this, [&](comSettings&) {
+        QCOMPARE(pollSpy.count(), 1);
+        ++announced;
+    });
     QTRY_COMPARE_WITH_TIMEOUT(fakesdk::countCalls("open"), 2, 4000);
     fakesdk::setOpenResult(0);
     QTRY_VERIFY_WITH_TIMEOUT(g_comAdapter.isConnected(), 5000);
