@@ -43,15 +43,6 @@ inline QByteArray tableOf(const QStringList& items)
     return xml + "</Items></Registers>\n";
 }
 
-// Read-write registers 40000 up, one a row.
-inline QByteArray numberedTable(int count)
-{
-    QStringList items;
-    for (int i = 0; i < count; ++i)
-        items << QStringLiteral("%1|reg%2|RW|").arg(40000 + i).arg(i);
-    return tableOf(items);
-}
-
 inline QString valueText(const QAbstractItemModel& model, int row)
 {
     return model.data(model.index(row, 2), Qt::DisplayRole).toString();
