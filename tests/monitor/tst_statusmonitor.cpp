@@ -90,10 +90,10 @@ void tst_statusMonitor::decode_data()
         "0mV | 0mV | 100 | Charge Full | DC | DC_OK | " + QString(QChar(0x221E)) + " Sec.");
     row("DC, level 150: charging left alone, largest voltage in plain decimal",
         "40016=65535 40018=1 40026=150 40027=1 40028=1 40035=10", "65535mV | 1mV | 150 | - | DC | DC_OK | NULL");
-    row("battery, level 100: Discharging", "40026=100 40027=2 40028=1", "0mV | 0mV | 100 | Discharging | UPS | DC_OK | PC");
+    row("battery, level 100: Discharging", "40026=100 40027=2 40028=1",
+        "0mV | 0mV | 100 | Discharging | UPS | DC_OK | PC");
     row("source 0 leaves both labels, neighbours are not shown", "40017=111 40019=222 40025=333 40026=50 40028=1",
         "0mV | 0mV | 50 | - | - | DC_OK | PC");
-    row("source 3 leaves both labels", "40026=50 40027=3 40028=1", "0mV | 0mV | 50 | - | - | DC_OK | PC");
     for (const auto& led : {std::make_pair(40029, "Bat.Mode"), std::make_pair(40030, "Bat.Ready"),
                             std::make_pair(40032, "Remote"), std::make_pair(40033, "Bat.Start"),
                             std::make_pair(40034, "Dev.PSts")})
@@ -110,7 +110,8 @@ void tst_statusMonitor::decode_data()
         };
         QTest::addRow("DC lost and back, policy %u", p)
             << p << QStringList{"40028=1", "40028=1", "40028=0", "40028=0", "40028=1"} << idle("DC_OK")
-            << onDc + script(1, "2") + QStringList{"2:DC is broken.", "2:DC_OK off", "4:DC is connected.", "4:DC_OK on"};
+            << onDc + script(1, "2")
+                   + QStringList{"2:DC is broken.", "2:DC_OK off", "4:DC is connected.", "4:DC_OK on"};
         QTest::addRow("start on battery, policy %u", p)
             << p << QStringList{"40028=0", "40028=0", "40028=1"} << idle("DC_OK")
             << script(1, "0") + QStringList{"0:DC is broken.", "0:DC_OK off", "2:DC is connected.", "2:DC_OK on"};
