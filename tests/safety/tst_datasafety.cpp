@@ -28,18 +28,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+using saveRecords::contents;
 using saveRecords::target;
 using namespace testsupport;
 
 namespace {
 
 enum class fault { killed, staleLock, asNobody, folderNotWritable, fileNotWritable, sizeLimit, readOnlyFileSystem };
-
-QByteArray contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 bool writeBytes(const QString& path, const QByteArray& bytes)
 {
@@ -187,7 +182,6 @@ void killRepeatedly(target file, const QString& folder, int padding)
     QVERIFY2(cut > 0, "no kill landed inside a save");
     QVERIFY(saves > 0);
 }
-
 
 } // namespace
 

@@ -17,15 +17,11 @@
 
 #include <sys/mount.h>
 
+using saveRecords::contents;
+
 namespace {
 
 const std::string kEntryName = "QR-7215";
-
-QByteArray contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 bool writeBytes(const QString& path, const QByteArray& bytes)
 {
@@ -70,8 +66,6 @@ QStringList entryLines(const QString& path)
 {
     return QString::fromUtf8(contents(path)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
-
-
 
 bool mountTmpfs(const QString& dir, unsigned long flags)
 {

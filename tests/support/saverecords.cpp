@@ -41,13 +41,13 @@ std::string executablePath(char record, int padding)
     return path.toStdString();
 }
 
+} // namespace
+
 QByteArray contents(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
-
-} // namespace
 
 void fillCom(comSettings& s, char record, int padding)
 {

@@ -36,6 +36,9 @@ QList<QByteArray> validDocuments(target t, int padding);
 // empty folder (for the settings store: both keys of that record).
 QByteArray documentOf(target t, char record, int padding);
 
+// The file's bytes; empty when it is missing or unreadable.
+QByteArray contents(const QString& path);
+
 // Points XDG_CONFIG_HOME at a folder for as long as it lives.
 class configHome
 {
