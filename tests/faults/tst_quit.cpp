@@ -101,9 +101,8 @@ void tst_quit::quitsCleanly_data()
     QTest::addColumn<QString>("state");
 
     QTest::newRow("idle, not connected: SIGTERM") << int(SIGTERM) << false << QStringLiteral("idle");
-    QTest::newRow("polling: SIGTERM") << int(SIGTERM) << false << QStringLiteral("polling");
-    QTest::newRow("polling: SIGINT") << int(SIGINT) << false << QStringLiteral("polling");
-    QTest::newRow("polling: SIGHUP") << int(SIGHUP) << false << QStringLiteral("polling");
+    for (int signo : {SIGTERM, SIGINT, SIGHUP})
+        QTest::addRow("polling: SIG%s", sigabbrev_np(signo)) << signo << false << QStringLiteral("polling");
     QTest::newRow("module hung (1000 ms, 3 retries): SIGTERM") << int(SIGTERM) << false << QStringLiteral("hung");
     QTest::newRow("line hung up: SIGTERM") << int(SIGTERM) << false << QStringLiteral("hangup");
     QTest::newRow("script running: SIGTERM") << int(SIGTERM) << false << QStringLiteral("script");
@@ -123,14 +122,15 @@ void tst_quit::quitsCleanly()
 
     SimulatorProcess sim;
     QVERIFY2(sim.start(), qPrintable(SimulatorProcess::executable()));
-    // The program and its device library in a folder of their own, with
+    // The program and its device library in a folder of their own, with a
     // private settings store and single-instance lock.
     QTemporaryDir root;
     const QString appDir = root.filePath(QStringLiteral("app"));
     const QString configHome = root.filePath(QStringLiteral("config"));
     const QString runtimeDir = root.filePath(QStringLiteral("runtime"));
-    QVERIFY(QDir().mkpath(appDir) && QDir().mkpath(configHome) && QDir().mkpath(runtimeDir));
-    QFile::setPermissions(runtimeDir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QVERIFY(QDir().mkpath(appDir) && QDir().mkpath(configHome + QStringLiteral("/Tarvolt/UPS")));
+    QVERIFY(QDir().mkpath(runtimeDir));
+    QFile::setPermissions(runtimeDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     const QString source = config ? QCoreApplication::applicationFilePath() : QStringLiteral(QR7215_UTILITY_PATH);
     const QString program = appDir + QLatin1Char('/') + QFileInfo(source).fileName();
     QVERIFY(QFile::copy(source, program));
@@ -152,7 +152,6 @@ void tst_quit::quitsCleanly()
     if (state == QLatin1String("script")) {
         const QString script = scripthelper::writeScript(root.filePath(QStringLiteral("on battery.sh")),
             "#!/bin/sh\necho $$ > '" + QFile::encodeName(mark) + "'\nexec sleep 60\n");
-        QVERIFY(QDir().mkpath(configHome + QStringLiteral("/Tarvolt/UPS")));
         QFile settings(configHome + QStringLiteral("/Tarvolt/UPS/QR-7215.conf"));
         QVERIFY(settings.open(QIODevice::WriteOnly));
         settings.write("[General]\nbatPath=" + script.toUtf8() + "\nbatExecutePolicy=1\n");
