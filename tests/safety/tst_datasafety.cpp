@@ -176,8 +176,8 @@ void killRepeatedly(target file, const QString& folder, int padding)
                                                        .arg(k).arg(seed).arg(found.size())));
         QCOMPARE(leftovers(path, true), QStringList());
     }
-    qInfo("%d kills (seed %u, one save %lld us), 0 damaged files, %d saves completed, %d cut short", k, seed, saveUs,
-          saves, cut);
+    qInfo("%s: %d kills (seed %u, one save %lld us), 0 damaged files, %d saves completed, %d cut short",
+          qPrintable(QFileInfo(path).fileName()), k, seed, saveUs, saves, cut);
     QVERIFY2(cut > 0, "no kill landed inside a save");
     QVERIFY(saves > 0);
 }
