@@ -91,9 +91,6 @@ void tst_logThrottle::sequences_data()
     QTest::newRow("a new text passes at once during a burst")
         << QVector<step>{{0, kRead}, {100, kRead}, {100, kRead}, {100, kOther}}
         << QStringList{kRead, again(kRead), kOther} << kGapMs - 100;
-    QTest::newRow("an empty text is a text like any other")
-        << QVector<step>{{0, QStringLiteral("")}, {10, QStringLiteral("")}} << QStringList{QString(), again(QString())}
-        << kGapMs;
     // A failure every 500 ms for three minutes: counting starts at the second.
     QTest::newRow("a summary every 60 s while it goes on")
         << (repeat(kRead, 362, 500) << step{5000, flush})
