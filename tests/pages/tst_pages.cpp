@@ -261,10 +261,8 @@ void tst_pages::refreshWhileThePageIsOn()
     QVERIFY(!page.isRefreshing());
     QTRY_VERIFY(!page.isExchanging());
     QCOMPARE(registerFixture::valueText(*model, 1), QStringLiteral("4321"));
-    QModelIndexList rows = view->selectionModel()->selectedRows();
-    std::sort(rows.begin(), rows.end());
-    QCOMPARE(rows.size(), 2);
-    QCOMPARE(rows.at(0).row() * 10 + rows.at(1).row(), 13);
+    QCOMPARE(view->selectionModel()->selectedRows().size(), 2);
+    QVERIFY(view->selectionModel()->isRowSelected(1, {}) && view->selectionModel()->isRowSelected(3, {}));
     QCOMPARE(fakesdk::countCalls("write"), 0);
 }
 
