@@ -53,7 +53,6 @@ private slots:
     void modbusWrites_data();
     void modbusWrites();
     void refusedSeveralWriteChangesNothing();
-    void operatorSetIgnoresAccessAndRange();
     void policySettingIsMirrored();
     void powerFailAndRestore();
 
@@ -137,16 +136,6 @@ void tst_registerBank::refusedSeveralWriteChangesNothing()
     QCOMPARE(value(bank, 40004), 30);
     QCOMPARE(value(bank, 40005), 60);
     QCOMPARE(value(bank, 40006), 20);
-}
-
-void tst_registerBank::operatorSetIgnoresAccessAndRange()
-{
-    registerBank bank;
-    QVERIFY(bank.set(40040, 0x1234));
-    QCOMPARE(value(bank, 40040), 0x1234);
-    QVERIFY(bank.set(40000, 0));
-    QCOMPARE(value(bank, 40000), 0);
-    QVERIFY(!bank.set(40036, 1));
 }
 
 void tst_registerBank::policySettingIsMirrored()
