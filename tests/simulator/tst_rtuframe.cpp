@@ -117,7 +117,8 @@ void tst_rtuFrame::assembler_data()
         << QStringList{"feed 0 " + read.left(10), "take 20 -", "feed 21 " + read, "take 21 " + read};
     QTest::newRow("an unknown function ends by silence")
         << QStringList{"feed 0 " + odd, "take 5 -", "take 15 " + odd};
-    QTest::newRow("noise claiming a long frame, then a gap") << QStringList{"feed 0 ff10", "feed 30 " + read, "take 30 " + read};
+    QTest::newRow("noise claiming a long frame, then a gap")
+        << QStringList{"feed 0 ff10", "feed 30 " + read, "take 30 " + read};
 }
 
 void tst_rtuFrame::assembler()
