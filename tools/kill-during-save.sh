@@ -18,13 +18,17 @@ build=${BUILD_DIR:-build}
 
 bash tools/install-deps.sh
 [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" --target tst_killduringsave -j2
+cmake --build "$build" --target tst_datasafety -j2
 
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 rc=0
-(cd "$build/tests/tst_killduringsave" &&
-  QR7215_KILLS=$kills QT_QPA_PLATFORM=offscreen ./tst_killduringsave killedSaveLeavesCompleteFile) >"$log" 2>&1 || rc=$?
+rows=()
+for file in "config_com.xml" "settings store" "autostart entry"; do
+  rows+=("oldFileStaysWhole:$file: killed mid-save")
+done
+(cd "$build/tests/tst_datasafety" &&
+  QR7215_KILLS=$kills QT_QPA_PLATFORM=offscreen ./tst_datasafety "${rows[@]}") >"$log" 2>&1 || rc=$?
 
 echo
 echo "kill during save, $kills kills per file:"

@@ -1,477 +1,231 @@
-// The main window driven through its refresh ticks: connection state, the
-// Config and Firmware Update tabs, which page is active, Auto Hide with and
-// without a tray, version labels, quitting while the pages work, and the tray:
-// its icon and activation, close and minimise, Help.
+// The main window where it adds logic, driven through its refresh ticks
+// against the fake device library: the watch on every tab, the page tabs a
+// disconnect takes away, hiding to the tray (present or not) and coming back,
+// and the tray icon on a power loss.
 #include "configwidget.h"
-#include "consoleprint.h"
-#include "firmwareupdatewidget.h"
-#include "mainwindowfixture.h"
-
-#include <QCheckBox>
-#include <QStackedWidget>
-#include <QToolBar>
+#include "fakelink.h"
+#include "mainwindow.h"
 #include "statusmonitorwidget.h"
-#include <QDesktopServices>
-#include <QPointer>
-#include <QMessageBox>
+#include "testenv.h"
 
-// Catches what QDesktopServices would open.
-class urlCatcher : public QObject
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QStackedWidget>
+
+#include <memory>
+
+class testWindow : public mainWindow
 {
-    Q_OBJECT
 public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl& url) { urls << url; }
+    bool tray = true;
+    bool ending = false;
+
+protected:
+    bool trayAvailable() const override { return tray; }
+    bool sessionEnding() const override { return ending; }
 };
 
-class tst_mainWindowState : public mainWindowFixture
+class tst_mainWindowState : public QObject
 {
     Q_OBJECT
-
 private slots:
-    void connectedAndDisconnectedStates();
-    void connectAndDisconnectActionsReachTheConnectionPage();
-    void configOpenedWhileDisconnectedGoesAgain();
-    void pageTab_data();
-    void pageTab();
-    void removalDeactivatesBeforeTheTabGoes();
-    void tabChangeActivatesOnlyTheCurrentPage();
-    void removingAnEarlierTabReactivatesTheCurrentPage();
-    void autoHide_data();
-    void autoHide();
-    void versionLabels_data();
-    void versionLabels();
-    void quitWhilePollingWithConfigOpenEndsCleanly();
+    void init();
+    void cleanup();
+    void watchGoesOnUnderEveryTab_data();
+    void watchGoesOnUnderEveryTab();
+    void disconnectTakesThePageTabsAway();
+    void hideAndComeBack_data();
+    void hideAndComeBack();
     void trayIconFollowsDcInput();
-    void trayActivation_data();
-    void trayActivation();
-    void restoreShowsTheWindow();
-    void closeHidesToTheTray_data();
-    void closeHidesToTheTray();
-    void minimiseHidesToTheTray_data();
-    void minimiseHidesToTheTray();
-    void helpOpensTheHelpFileBesideTheProgram();
-    void pagesEndWithTheWindow_data();
-    void pagesEndWithTheWindow();
+
+private:
+    template <typename T>
+    T* child(const char* name) const
+    {
+        return m_window->findChild<T*>(QLatin1String(name));
+    }
+    QTabWidget* tabs() const { return qobject_cast<QTabWidget*>(m_window->centralWidget()); }
+    QString state() const { return child<QLabel>("connectStateLabel")->text(); }
+    // Status blocks are 20 registers, the register table's block 35.
+    static int reads(uint32_t count)
+    {
+        const auto calls = fakesdk::calls();
+        return int(std::count_if(calls.begin(), calls.end(),
+                                 [count](const fakesdk::Call& c) { return c.function == "read" && c.count == count; }));
+    }
+    bool waitTicks(int n)
+    {
+        QSignalSpy ticks(child<QTimer>("updateTimer"), &QTimer::timeout);
+        return QTest::qWaitFor([&] { return ticks.count() >= n; }, 5000);
+    }
+    bool connectDevice()
+    {
+        child<QAction>("connectAction")->trigger();
+        return QTest::qWaitFor([this] { return g_comAdapter.isConnected() && state() == "Connected"; }, 5000);
+    }
+
+    std::unique_ptr<testWindow> m_window;
 };
 
-void tst_mainWindowState::connectedAndDisconnectedStates()
+void tst_mainWindowState::init()
 {
-    auto* connectBar = child<QToolBar>("connectToolBar");
-    auto* disconnectBar = child<QToolBar>("disconnectToolBar");
-    auto* connectAction = child<QAction>("connectAction");
-    auto* disconnectAction = child<QAction>("disconnectAction");
+    fakesdk::reset();
+    // Every test starts from the default connection settings.
+    QDir(QCoreApplication::applicationDirPath() + QStringLiteral("/configs")).removeRecursively();
+    m_window = std::make_unique<testWindow>();
+}
 
-    QTRY_COMPARE(stateLabel()->text(), QStringLiteral("Disconnected"));
-    QVERIFY(connectBar->isEnabled() && connectAction->isEnabled());
-    QVERIFY(!disconnectBar->isEnabled() && !disconnectAction->isEnabled());
-    // Config and Firmware Update stay available while disconnected.
-    QVERIFY(child<QAction>("configAction")->isEnabled());
-    QVERIFY(child<QAction>("firmwareUpdateAction")->isEnabled());
+void tst_mainWindowState::cleanup()
+{
+    m_window.reset();
+    fakeLink::closeAny();
+}
 
+void tst_mainWindowState::watchGoesOnUnderEveryTab_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<bool>("tableRefreshes");
+    QTest::newRow("Config") << "configAction" << true;
+    QTest::newRow("Firmware Update") << "firmwareUpdateAction" << false;
+}
+
+void tst_mainWindowState::watchGoesOnUnderEveryTab()
+{
+    QFETCH(QString, action);
+    QFETCH(bool, tableRefreshes);
     QVERIFY(connectDevice());
-    QCOMPARE(stateLabel()->styleSheet(), QStringLiteral("background-color:green"));
-    QVERIFY(!connectBar->isEnabled() && !connectAction->isEnabled());
-    QVERIFY(disconnectBar->isEnabled() && disconnectAction->isEnabled());
-
-    g_comAdapter.slotCloseDevice();
-    QTRY_COMPARE(stateLabel()->text(), QStringLiteral("Disconnected"));
-    QCOMPARE(stateLabel()->styleSheet(), QStringLiteral("background-color: "));
-    QVERIFY(connectBar->isEnabled() && connectAction->isEnabled());
-    QVERIFY(!disconnectBar->isEnabled() && !disconnectAction->isEnabled());
-}
-
-void tst_mainWindowState::connectAndDisconnectActionsReachTheConnectionPage()
-{
-    QVERIFY(connectDevice());
-    QCOMPARE(fakesdk::countCalls("open"), 1);
-    child<QAction>("disconnectAction")->trigger();
-    QCOMPARE(fakesdk::countCalls("close"), 1);
-    QVERIFY(!g_comAdapter.isConnected());
-}
-
-void tst_mainWindowState::configOpenedWhileDisconnectedGoesAgain()
-{
-    QTRY_COMPARE(stateLabel()->text(), QStringLiteral("Disconnected"));
-    auto* config = child<QAction>("configAction");
-    config->trigger();
-    QVERIFY(config->isChecked());
-    QCOMPARE(tabs()->count(), 2);
-    QCOMPARE(tabs()->tabText(1), QStringLiteral("Config"));
-    QCOMPARE(tabs()->currentIndex(), 0);
-
-    QTRY_COMPARE(tabs()->count(), 1);
-    QVERIFY(!config->isChecked());
-    QCOMPARE(tabs()->tabText(0), QStringLiteral("Status Monitor"));
-}
-
-void tst_mainWindowState::pageTab_data()
-{
-    QTest::addColumn<QString>("actionName");
-    QTest::addColumn<QString>("title");
-    QTest::newRow("Config") << "configAction" << "Config";
-    QTest::newRow("Firmware Update") << "firmwareUpdateAction" << "Firmware Update";
-}
-
-void tst_mainWindowState::pageTab()
-{
-    QFETCH(QString, actionName);
-    QFETCH(QString, title);
-    auto* action = m_window->findChild<QAction*>(actionName);
-    QVERIFY(connectDevice());
-
-    action->trigger();
-    QCOMPARE(tabs()->count(), 2);
-    QCOMPARE(tabs()->tabText(1), title);
-    QCOMPARE(tabs()->currentIndex(), 0);
-    QWidget* page = tabs()->widget(1);
-    QVERIFY(waitTicks(3));
-    QCOMPARE(tabs()->count(), 2);
-
-    // Unchecking removes the tab; the page lives on, with what it held.
-    action->trigger();
-    QVERIFY(!action->isChecked());
-    QCOMPARE(tabs()->count(), 1);
-    action->trigger();
-    QCOMPARE(tabs()->widget(1), page);
-
-    // Disconnecting takes the tab away on the next tick.
-    g_comAdapter.slotCloseDevice();
-    QTRY_COMPARE(tabs()->count(), 1);
-    QVERIFY(!action->isChecked());
-}
-
-void tst_mainWindowState::removalDeactivatesBeforeTheTabGoes()
-{
-    QVERIFY(connectDevice());
-    child<QAction>("configAction")->trigger();
-    auto* config = qobject_cast<configWidget*>(tabs()->widget(1));
-    QVERIFY(config);
-    // Active although not current, so only the removal itself can stop it.
-    config->slotOnSetEnabled(true);
-    QVERIFY(config->isRefreshing());
-
-    bool refreshingWhenRemoved = true;
-    auto* stack = tabs()->findChild<QStackedWidget*>();
-    QVERIFY(stack);
-    connect(stack, &QStackedWidget::widgetRemoved, this, [&] { refreshingWhenRemoved = config->isRefreshing(); });
-    QSignalSpy currentChanged(tabs(), &QTabWidget::currentChanged);
-
-    g_comAdapter.slotCloseDevice();
-    QTRY_COMPARE(tabs()->count(), 1);
-    QVERIFY(!refreshingWhenRemoved);
-    QVERIFY(!config->isRefreshing());
-    QVERIFY(!child<QAction>("configAction")->isChecked());
-    QCOMPARE(currentChanged.count(), 0);
-}
-
-void tst_mainWindowState::tabChangeActivatesOnlyTheCurrentPage()
-{
-    QVERIFY(connectDevice());
-    // The connect request switched the status page on.
-    QTRY_VERIFY(statusReads() > 0);
-    child<QAction>("configAction")->trigger();
-    auto* config = qobject_cast<configWidget*>(tabs()->widget(1));
-    QVERIFY(config && !config->isRefreshing());
-
-    // The watch goes on under the Config tab; only the table's refresh
-    // follows its tab.
+    QTRY_VERIFY(reads(20) > 0);
+    m_window->findChild<QAction*>(action)->trigger();
     tabs()->setCurrentIndex(1);
-    QVERIFY(config->isRefreshing());
-    const int statusBefore = statusReads();
-    const int tableBefore = tableReads();
-    QTRY_VERIFY(tableReads() >= tableBefore + 3);
-    QTRY_VERIFY(statusReads() >= statusBefore + 3);
+    // Only the table's refresh follows its tab.
+    const int status = reads(20);
+    const int table = reads(35);
+    QTRY_VERIFY(reads(20) >= status + 3);
+    if (tableRefreshes)
+        QTRY_VERIFY(reads(35) >= table + 3);
+    else
+        QCOMPARE(reads(35), table);
 
     tabs()->setCurrentIndex(0);
-    QVERIFY(!config->isRefreshing());
-    const int tableAfter = tableReads();
-    QTRY_VERIFY(statusReads() >= statusBefore + 5);
-    QCOMPARE(tableReads(), tableAfter);
+    const int tableAfter = reads(35);
+    QTRY_VERIFY(reads(20) >= status + 6);
+    QCOMPARE(reads(35), tableAfter);
 }
 
-void tst_mainWindowState::removingAnEarlierTabReactivatesTheCurrentPage()
+void tst_mainWindowState::disconnectTakesThePageTabsAway()
 {
     QVERIFY(connectDevice());
     child<QAction>("configAction")->trigger();
     child<QAction>("firmwareUpdateAction")->trigger();
-    QWidget* firmware = tabs()->widget(2);
-    QVERIFY(qobject_cast<firmwareUpdateWidget*>(firmware));
-    tabs()->setCurrentIndex(2);
+    auto* config = m_window->findChild<configWidget*>();
+    // Active although not current, so only the removal itself can stop it.
+    config->slotOnSetEnabled(true);
+    QVERIFY(config->isRefreshing());
+    bool refreshingAtARemoval = false;
+    connect(tabs()->findChild<QStackedWidget*>(), &QStackedWidget::widgetRemoved, this,
+            [&] { refreshingAtARemoval |= config->isRefreshing(); });
 
-    QSignalSpy currentChanged(tabs(), &QTabWidget::currentChanged);
-    child<QAction>("configAction")->trigger(); // unchecks: removes tab 1
-    QCOMPARE(tabs()->count(), 2);
-    QCOMPARE(tabs()->currentWidget(), firmware);
-    QCOMPARE(currentChanged.count(), 1);
-    QCOMPARE(currentChanged.first().first().toInt(), 1);
-    // The firmware page is the active one; the table's refresh has stopped.
-    QVERIFY(!qobject_cast<configWidget*>(m_window->findChild<configWidget*>())->isRefreshing());
+    child<QAction>("disconnectAction")->trigger();
+    QCOMPARE(fakesdk::countCalls("close"), 1);
+    QTRY_COMPARE(tabs()->count(), 1);
+    QVERIFY(!refreshingAtARemoval);
+    QVERIFY(!child<QAction>("configAction")->isChecked());
+    QVERIFY(!child<QAction>("firmwareUpdateAction")->isChecked());
 }
 
-void tst_mainWindowState::autoHide_data()
+void tst_mainWindowState::hideAndComeBack_data()
 {
+    QTest::addColumn<QString>("how");
     QTest::addColumn<bool>("tray");
-    QTest::newRow("with a tray: hides once, after the first connect") << true;
-    QTest::newRow("without a tray: never hides") << false;
+    QTest::addColumn<bool>("hidden");
+    QTest::addColumn<bool>("quits");
+    QTest::addColumn<int>("back");   // the tray icon's activation, -1 for its Restore
+
+    const auto row = [](const char* name, const char* how, bool tray, bool hidden, bool quits, int back) {
+        QTest::newRow(name) << how << tray << hidden << quits << back;
+    };
+    row("close with a tray: hides, keeps running", "close", true, true, false, QSystemTrayIcon::Trigger);
+    row("close without a tray: quits", "close", false, true, true, -1);
+    // A refused close would cancel the log-out or shut-down.
+    row("log-out with a tray: closes and quits", "log-out", true, true, true, -1);
+    row("minimise with a tray: off the task bar", "minimise", true, true, false, QSystemTrayIcon::DoubleClick);
+    row("minimise without a tray: minimised as usual", "minimise", false, false, false, -1);
+    row("auto hide with a tray: once, at the first connect", "auto hide", true, true, false, -1);
+    row("auto hide without a tray: never", "auto hide", false, false, false, -1);
 }
 
-void tst_mainWindowState::autoHide()
+void tst_mainWindowState::hideAndComeBack()
 {
+    QFETCH(QString, how);
     QFETCH(bool, tray);
+    QFETCH(bool, hidden);
+    QFETCH(bool, quits);
+    QFETCH(int, back);
     m_window->tray = tray;
-    child<QCheckBox>("m_checkBoxAutoHide")->setChecked(true);
+    m_window->ending = how == "log-out";
+    const bool autoHide = how == "auto hide";
+    child<QCheckBox>("m_checkBoxAutoHide")->setChecked(autoHide);
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
 
-    QVERIFY(connectDevice());
-    if (!tray) {
-        QVERIFY(waitTicks(3));
-        QVERIFY(m_window->isVisible());
-        return;
+    if (autoHide) {
+        QVERIFY(connectDevice());
+        QVERIFY(waitTicks(2));
+    } else if (how == "minimise") {
+        m_window->setWindowState(m_window->windowState() | Qt::WindowMinimized);
+    } else {
+        // Quitting needs the application's loop; the test ends it where the
+        // window stays in the tray.
+        QSignalSpy lastWindowClosed(qApp, &QGuiApplication::lastWindowClosed);
+        bool accepted = false;
+        QTimer::singleShot(0, m_window.get(), [&] {
+            accepted = m_window->close();
+            if (!quits)
+                QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(7); });
+        });
+        QTimer hang;
+        connect(&hang, &QTimer::timeout, qApp, [] { QCoreApplication::exit(1); });
+        hang.start(10000);
+        QCOMPARE(QCoreApplication::exec(), quits ? 0 : 7);
+        QCOMPARE(accepted, quits);
+        QCOMPARE(lastWindowClosed.count(), quits ? 1 : 0);
     }
-    QTRY_VERIFY(!m_window->isVisible());
-    child<QAction>("restoreAction")->trigger();
-    QVERIFY(m_window->isVisible());
-    g_comAdapter.slotCloseDevice();
-    QTRY_COMPARE(stateLabel()->text(), QStringLiteral("Disconnected"));
-    QVERIFY(connectDevice());
-    QVERIFY(waitTicks(3));
-    QVERIFY(m_window->isVisible());
-}
+    QCOMPARE(m_window->isVisible(), !hidden);
+    if (quits)
+        return;
 
-void tst_mainWindowState::versionLabels_data()
-{
-    QTest::addColumn<QString>("label");
-    QTest::addColumn<QString>("prefix");
-    QTest::newRow("hardware") << "hwVerLabel" << "HW:";
-    QTest::newRow("firmware") << "fwVerLabel" << "FW:";
-    QTest::newRow("driver") << "drvVerLabel" << "DRV:";
-}
-
-void tst_mainWindowState::versionLabels()
-{
-    QFETCH(QString, label);
-    QFETCH(QString, prefix);
-    auto* shown = m_window->findChild<QLabel*>(label);
-    QVERIFY(shown);
-
-    if (prefix == QLatin1String("HW:"))
-        g_consolePrint.showHwVer(QStringLiteral("321"));
-    else if (prefix == QLatin1String("FW:"))
-        g_consolePrint.showFwVer(QStringLiteral("321"));
+    auto* icon = m_window->findChild<QSystemTrayIcon*>();
+    emit icon->activated(QSystemTrayIcon::Context);   // opens the menu, nothing more
+    QCOMPARE(m_window->isVisible(), !hidden);
+    if (back < 0)
+        child<QAction>("restoreAction")->trigger();
     else
-        g_consolePrint.showDrvVer(QStringLiteral("321"));
-    QCOMPARE(shown->text(), prefix + QStringLiteral("321"));
-
-    // The device's own versions after a connect, "0000" after the close.
+        emit icon->activated(QSystemTrayIcon::ActivationReason(back));
+    QVERIFY(m_window->isVisible());
+    QVERIFY(!m_window->isMinimized());
+    if (!autoHide)
+        return;
+    child<QAction>("disconnectAction")->trigger();
+    QTRY_COMPARE(state(), QStringLiteral("Disconnected"));
     QVERIFY(connectDevice());
-    const deviceInfo info = fakesdk::snapshot().info;
-    const int version = prefix == QLatin1String("HW:") ? info.hardwareVersion
-                        : prefix == QLatin1String("FW:") ? info.firmwareVersion
-                                                         : info.driverVersion;
-    QCOMPARE(shown->text(), prefix + QString::number(version));
-    g_comAdapter.slotCloseDevice();
-    QCOMPARE(shown->text(), prefix + QStringLiteral("0000"));
-}
-
-void tst_mainWindowState::quitWhilePollingWithConfigOpenEndsCleanly()
-{
-    QVERIFY(connectDevice());
-    QTRY_VERIFY(statusReads() > 0);
-    child<QAction>("configAction")->trigger();
-    auto* config = qobject_cast<configWidget*>(tabs()->widget(1));
-    tabs()->setCurrentIndex(1);
-    QVERIFY(config->isRefreshing());
-    tabs()->setCurrentIndex(0); // the poll thread runs again
-
-    QTimer::singleShot(0, child<QAction>("quitAction"), &QAction::trigger);
-    QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(1); });
-    QCOMPARE(QCoreApplication::exec(), 0);
-
-    QVERIFY(!config->isRefreshing());
-    QVERIFY(!g_comAdapter.isConnected());
-    QCOMPARE(fakesdk::countCalls("close"), 1);
-    QVERIFY(!child<QTimer>("updateTimer")->isActive());
-    // The poll thread was joined: no read follows the close.
-    const std::vector<fakesdk::Call> calls = fakesdk::calls();
-    QCOMPARE(calls.back().function, std::string("close"));
+    QVERIFY(waitTicks(2));
+    QVERIFY(m_window->isVisible());
 }
 
 void tst_mainWindowState::trayIconFollowsDcInput()
 {
     auto* tray = m_window->findChild<QSystemTrayIcon*>();
-    auto* status = qobject_cast<statusMonitorWidget*>(tabs()->widget(0));
-    QVERIFY(tray && status);
-    QVERIFY(sameImage(tray->icon(), imagePath("DC.png")));
-
-    emit status->signalDC_OK(false);
-    QVERIFY(sameImage(tray->icon(), imagePath("UPS.png")));
-    emit status->signalDC_OK(true);
-    QVERIFY(sameImage(tray->icon(), imagePath("DC.png")));
-}
-
-void tst_mainWindowState::trayActivation_data()
-{
-    QTest::addColumn<int>("reason");
-    QTest::addColumn<bool>("shows");
-    QTest::newRow("single click") << int(QSystemTrayIcon::Trigger) << true;
-    QTest::newRow("double click") << int(QSystemTrayIcon::DoubleClick) << true;
-    QTest::newRow("context menu") << int(QSystemTrayIcon::Context) << false;
-    QTest::newRow("middle click") << int(QSystemTrayIcon::MiddleClick) << false;
-    QTest::newRow("unknown") << int(QSystemTrayIcon::Unknown) << false;
-}
-
-void tst_mainWindowState::trayActivation()
-{
-    QFETCH(int, reason);
-    QFETCH(bool, shows);
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-    m_window->close();
-    QVERIFY(!m_window->isVisible());
-
-    emit m_window->findChild<QSystemTrayIcon*>()->activated(QSystemTrayIcon::ActivationReason(reason));
-    QCOMPARE(m_window->isVisible(), shows);
-    if (shows)
-        QVERIFY(!m_window->isMinimized());
-}
-
-void tst_mainWindowState::restoreShowsTheWindow()
-{
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-    child<QAction>("minimizeAction")->trigger();
-    QVERIFY(!m_window->isVisible());
-    child<QAction>("restoreAction")->trigger();
-    QVERIFY(m_window->isVisible());
-    QVERIFY(!m_window->isMinimized());
-}
-
-void tst_mainWindowState::closeHidesToTheTray_data()
-{
-    QTest::addColumn<bool>("tray");
-    QTest::addColumn<bool>("ending");   // the session manager ends the session
-    QTest::newRow("with a tray: hides, keeps running") << true << false;
-    QTest::newRow("without a tray: quits") << false << false;
-    // A refused close would cancel the log-out or shut-down.
-    QTest::newRow("log-out with a tray: closes and quits") << true << true;
-}
-
-void tst_mainWindowState::closeHidesToTheTray()
-{
-    QFETCH(bool, tray);
-    QFETCH(bool, ending);
-    m_window->tray = tray;
-    m_window->ending = ending;
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-    QSignalSpy lastWindowClosed(qApp, &QGuiApplication::lastWindowClosed);
-
-    bool accepted = false;
-    QTimer::singleShot(0, m_window.get(), [&] {
-        accepted = m_window->close();
-        // When the window stays in the tray nothing ends the loop: the test
-        // does, once the close is handled.
-        if (tray && !ending)
-            QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(7); });
-    });
-    QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(1); });
-    const int rc = QCoreApplication::exec();
-
-    const bool staysInTray = tray && !ending;
-    QVERIFY(!m_window->isVisible());
-    QCOMPARE(accepted, !staysInTray);
-    QCOMPARE(rc, staysInTray ? 7 : 0);
-    QCOMPARE(lastWindowClosed.count(), staysInTray ? 0 : 1);
-    QVERIFY(m_window->findChild<QSystemTrayIcon*>()->isVisible());
-}
-
-void tst_mainWindowState::minimiseHidesToTheTray_data()
-{
-    QTest::addColumn<bool>("tray");
-    QTest::newRow("with a tray: off the task bar") << true;
-    QTest::newRow("without a tray: minimised as usual") << false;
-}
-
-void tst_mainWindowState::minimiseHidesToTheTray()
-{
-    QFETCH(bool, tray);
-    m_window->tray = tray;
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-
-    m_window->setWindowState(m_window->windowState() | Qt::WindowMinimized);
-    QCOMPARE(m_window->isVisible(), !tray);
-    QVERIFY(m_window->isMinimized());
-
-    // Either way the tray's Restore brings it back in its normal state.
-    child<QAction>("restoreAction")->trigger();
-    QVERIFY(m_window->isVisible());
-    QVERIFY(!m_window->isMinimized());
-}
-
-void tst_mainWindowState::helpOpensTheHelpFileBesideTheProgram()
-{
-    urlCatcher catcher;
-    QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
-    child<QAction>("helpAction")->trigger();
-    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-
-    QCOMPARE(catcher.urls.size(), 1);
-    QCOMPARE(catcher.urls.first(),
-             QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + QStringLiteral("/help/help.chm")));
-    QCOMPARE(catcher.urls.first().toLocalFile(),
-             QCoreApplication::applicationDirPath() + QStringLiteral("/help/help.chm"));
-}
-
-// A page made without a parent gets one only when its tab is first shown:
-// the window must end both pages whatever became of their tabs (a leak that
-// LeakSanitizer found).
-void tst_mainWindowState::pagesEndWithTheWindow_data()
-{
-    QTest::addColumn<bool>("showTabs");
-    QTest::addColumn<bool>("waitForRemoval");
-
-    QTest::newRow("tabs never shown") << false << false;
-    QTest::newRow("tabs shown") << true << false;
-    // Without a connection the next refresh tick takes the tabs away again.
-    QTest::newRow("tabs shown and removed") << true << true;
-}
-
-void tst_mainWindowState::pagesEndWithTheWindow()
-{
-    QFETCH(bool, showTabs);
-    QFETCH(bool, waitForRemoval);
-
-    QPointer<QWidget> configPage;
-    QPointer<QWidget> firmwarePage;
-    int pages = 0;
-    for (QWidget* widget : QApplication::allWidgets()) {
-        if (widget->inherits("configWidget")) {
-            configPage = widget;
-            ++pages;
-        } else if (widget->inherits("firmwareUpdateWidget")) {
-            firmwarePage = widget;
-            ++pages;
-        }
-    }
-    // One of each: no earlier window left its pages behind.
-    QCOMPARE(pages, 2);
-    QVERIFY(configPage && firmwarePage);
-
-    if (showTabs) {
-        child<QAction>("configAction")->trigger();
-        child<QAction>("firmwareUpdateAction")->trigger();
-        QCOMPARE(tabs()->count(), 3);
-    }
-    if (waitForRemoval)
-        QTRY_COMPARE(tabs()->count(), 1);
-
-    m_window.reset();
-    QVERIFY(configPage.isNull());
-    QVERIFY(firmwarePage.isNull());
+    const auto showing = [tray](const char* name) {
+        const auto format = QImage::Format_ARGB32_Premultiplied;
+        const QImage image = QImage(":/mainWindow/images/UPS/" + QLatin1String(name)).convertToFormat(format);
+        return tray->icon().pixmap(image.size()).toImage().convertToFormat(format) == image;
+    };
+    QVERIFY(showing("DC.png"));
+    emit m_window->findChild<statusMonitorWidget*>()->signalDC_OK(false);
+    QVERIFY(showing("UPS.png"));
+    emit m_window->findChild<statusMonitorWidget*>()->signalDC_OK(true);
+    QVERIFY(showing("DC.png"));
 }
 
 QR_TEST_MAIN(tst_mainWindowState)

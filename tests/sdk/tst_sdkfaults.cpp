@@ -1,14 +1,18 @@
-// The device library when the module misbehaves: no answer, damaged answers,
-// Modbus exceptions, late answers, a slow line, the module vanishing in the
-// middle of a session, and a close from another thread cutting a request short.
+// The device library against the simulated module: what each call gives back
+// when the module is silent, slow, damaged, refuses, is another device or
+// vanishes, when the arguments, line settings or port are wrong, when another
+// program holds the port, and when a close cuts a request or an open short.
 #include <QtTest>
 
 #include <QElapsedTimer>
 
 #include <atomic>
 #include <chrono>
+#include <sys/stat.h>
 #include <thread>
+#include <vector>
 
+#include "childprocess.h"
 #include "devicelink.h"
 #include "simulatorprocess.h"
 #include "testenv.h"
@@ -20,255 +24,327 @@ class tst_sdkFaults : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
-    void cleanupTestCase();
-    void noAnswerIsATimeoutAfterTheRetries_data();
-    void noAnswerIsATimeoutAfterTheRetries();
-    void openWithoutAModule();
-    void damagedAnswersAreACrcError();
-    void exceptionCodesKeepTheirNumber_data();
-    void exceptionCodesKeepTheirNumber();
-    void identificationExceptions_data();
-    void identificationExceptions();
-    void slowAnswerWithinTheTimeout();
-    void lateAnswerIsNeverTakenForTheNextOne();
-    void slowLineHoldsAnswersBack();
-    void moduleGoneBetweenRequests();
-    void moduleGoneDuringARequest();
+    void cleanup() { m_sim.stop(); }
+    void outcome_data();
+    void outcome();
+    void lateAnswerIsNotTakenForTheNextOne_data();
+    void lateAnswerIsNotTakenForTheNextOne();
+    void moduleGone_data();
+    void moduleGone();
     void closeCutsARequestInFlight_data();
     void closeCutsARequestInFlight();
+    void portHeldOrForbidden_data();
+    void portHeldOrForbidden();
+    void twoThreadsShareOneDescriptor();
 
-    void lateAnswerIsNotTakenForTheNextOne();
 private:
-    int requests() { return m_sim.requests(); }
+    int requests() { return int(m_sim.requests()); }
     SimulatorProcess m_sim;
 };
 
-void tst_sdkFaults::initTestCase()
+void tst_sdkFaults::init()
 {
     QVERIFY2(m_sim.start(), "the simulator did not start");
 }
 
-void tst_sdkFaults::init()
+void tst_sdkFaults::outcome_data()
 {
-    if (!m_sim.isRunning())
-        QVERIFY2(m_sim.start(), "the simulator did not restart");
-    QCOMPARE(m_sim.command(QStringLiteral("fault none")), QStringLiteral("ok"));
+    QTest::addColumn<QString>("line");  // descriptor fields, its state, null pointers
+    QTest::addColumn<QString>("sim");   // simulator commands before the call
+    QTest::addColumn<QString>("call");  // open | close | name | read START COUNT | write START COUNT [VALUES]
+    QTest::addColumn<int>("rc");
+    QTest::addColumn<int>("onWire");  // requests the call sent
+    const int timeout = QR7215_E_TIMEOUT, argument = QR7215_E_ARGUMENT, notOpen = QR7215_E_NOT_OPEN;
+    const int notFound = QR7215_E_PORT_NOT_FOUND, notQr = QR7215_E_NOT_QR7215, ok = QR7215_OK;
+    auto row = [](const char* name, const char* line, const char* sim, const char* call, int rc, int onWire) {
+        QTest::newRow(name) << line << sim << call << rc << onWire;
+    };
+    row("read, no answer, no retry", "timeout=100 retries=0", "fault timeout", "read 40016 20", timeout, 1);
+    row("read, no answer, three retries", "timeout=100 retries=3", "fault timeout", "read 40016 20", timeout, 4);
+    row("write, no answer, one retry", "timeout=100 retries=1", "fault timeout", "write 40004 1 50", timeout, 2);
+    row("open, no answer", "timeout=100 retries=2", "fault timeout", "open", timeout, 3);
+    row("read, damaged answers", "timeout=100 retries=2", "fault crc", "read 40040 4", QR7215_E_CRC, 3);
+    row("read, slow answer within the time-out", "timeout=400 retries=0", "fault delay 60", "read 40020 1", ok, 1);
+    row("read, time-out 0 is raised to one that works", "timeout=0 retries=0", "", "read 40040 4", ok, 1);
+    row("read, exception 1, not retried", "retries=2", "fault exception 1", "read 40016 2", -101, 1);
+    row("write several, exception 12 keeps its number", "retries=2", "fault exception 12", "write 40004 2", -112, 1);
+    row("write one, exception 255", "retries=2", "fault exception 255", "write 40004 1 7", -355, 1);
+    row("read 40036, a gap", "", "", "read 40036 1", -102, 1);
+    row("read across the gap 40030 x10", "", "", "read 40030 10", -102, 1);
+    row("read 65535, beyond the map", "", "", "read 65535 1", -102, 1);
+    row("write read-only 40016", "", "", "write 40016 1 5", -102, 1);
+    row("write 40004 = 101, out of range", "", "", "write 40004 1 101", -103, 1);
+    row("write command 40011 = 4", "", "", "write 40011 1 4", -103, 1);
+    row("write several, one read-only: none stored", "", "", "write 40010 3 0 1 2000", -102, 1);
+    row("read first register 40000", "", "", "read 40000 1", ok, 1);
+    row("read status block 40016 x20", "", "", "read 40016 20", ok, 1);
+    row("read register table block 40000 x35", "", "", "read 40000 35", ok, 1);
+    row("read identification 40040 x4", "", "", "read 40040 4", ok, 1);
+    row("read last register 40043", "", "", "read 40043 1", ok, 1);
+    row("write 40000 = 247", "", "", "write 40000 1 247", ok, 1);
+    row("write 40007 = 28000", "", "", "write 40007 1 28000", ok, 1);
+    row("write several 40004 x3", "", "", "write 40004 3 33 120 45", ok, 1);
+    row("open, versions come from the module", "", "set 40041 321; set 40042 4321; set 40043 7", "open", ok, 1);
+    row("open, another device type", "", "set 40040 4660", "open", notQr, 1);
+    row("open, exception 2: not a QR-7215", "", "fault exception 2", "open", notQr, 1);
+    row("open, exception 1: not a QR-7215", "", "fault exception 1", "open", notQr, 1);
+    row("open, exception 6: busy, may well be one", "", "fault exception 6", "open", -106, 1);
+    row("open twice", "opened", "", "open", QR7215_E_ALREADY_OPEN, 0);
+    row("read after close", "closed", "", "read 40040 1", notOpen, 0);
+    row("write after close", "closed", "", "write 40004 1 30", notOpen, 0);
+    row("close twice", "closed", "", "close", notOpen, 0);
+    row("read, a handle the library never gave", "closed bogus", "", "read 40000 1", notOpen, 0);
+    row("open, a handle the library never gave", "bogus", "", "open", ok, 1);
+    row("read through a copy of an open descriptor", "copy", "", "read 40000 1", notOpen, 0);
+    row("read count 0", "", "", "read 40000 0", argument, 0);
+    row("read count 126", "", "", "read 40000 126", argument, 0);
+    row("read start 39999", "", "", "read 39999 1", argument, 0);
+    row("read past 65535", "", "", "read 65500 40", argument, 0);
+    row("read null values", "nullbuf", "", "read 40000 1", argument, 0);
+    row("read null descriptor", "nulldesc", "", "read 40000 1", argument, 0);
+    row("write count 0", "", "", "write 40004 0", argument, 0);
+    row("write count 124", "", "", "write 40000 124", argument, 0);
+    row("write start 65536", "", "", "write 65536 1", argument, 0);
+    row("write past 65535", "", "", "write 65530 10", argument, 0);
+    row("write start near 2^32 wraps", "", "", "write 0xFFFFFFF0 100", argument, 0);
+    row("write null values", "nullbuf", "", "write 40004 1", argument, 0);
+    row("open null info", "nullbuf", "", "open", argument, 0);
+    row("open null descriptor", "nulldesc", "", "open", argument, 0);
+    row("close null descriptor", "nulldesc", "", "close", argument, 0);
+    row("set port name null descriptor", "nulldesc", "", "name", argument, 0);
+    row("communication mode 1", "mode=1", "", "open", argument, 0);
+    row("slave address 0", "slave=0", "", "open", argument, 0);
+    row("slave address 248", "slave=248", "", "open", argument, 0);
+    row("parity 3", "parity=3", "", "open", argument, 0);
+    row("stop bits 3", "stop=3", "", "open", argument, 0);
+    row("data bits 9", "data=9", "", "open", argument, 0);
+    row("baud rate 0", "baud=0", "", "open", argument, 0);
+    row("baud rate 12345 the port cannot take", "baud=12345", "", "open", QR7215_E_PORT_SETUP, 0);
+    row("7 data bits, even parity", "data=7 parity=1", "", "open", ok, 1);
+    row("2 stop bits", "stop=2", "", "open", ok, 1);
+    row("port path that does not exist", "port=/nonexistent/ttyUSB9", "", "open", notFound, 0);
+    row("port name under /dev: null is no tty", "port=null", "", "open", QR7215_E_PORT_SETUP, 0);
+    row("port name that /dev lacks", "port=ttyQR7215none", "", "open", notFound, 0);
+    row("no port name, port 0", "port= comport=0", "", "open", argument, 0);
+    row("no port name, port 250 is /dev/ttyS249", "port= comport=250", "", "open", notFound, 0);
 }
 
-void tst_sdkFaults::cleanupTestCase()
+void tst_sdkFaults::outcome()
 {
-    m_sim.stop();
-}
-
-void tst_sdkFaults::noAnswerIsATimeoutAfterTheRetries_data()
-{
-    QTest::addColumn<int>("retries");
-    QTest::newRow("no retry") << 0;
-    QTest::newRow("one retry") << 1;
-    QTest::newRow("three retries") << 3;
-}
-
-void tst_sdkFaults::noAnswerIsATimeoutAfterTheRetries()
-{
-    QFETCH(int, retries);
-    const int timeoutMs = 100;
-    deviceDescriptor d = lineDescriptor(timeoutMs, uint32_t(retries));
+    QFETCH(QString, line);
+    QFETCH(QString, sim);
+    QFETCH(QString, call);
+    QFETCH(int, rc);
+    QFETCH(int, onWire);
+    deviceDescriptor d = lineDescriptor();
     closeAtExit guard(d);
-    QCOMPARE(openOn(d, m_sim.linkPath()), int(QR7215_OK));
-    QCOMPARE(m_sim.command(QStringLiteral("fault timeout")), QStringLiteral("ok"));
-    const int before = requests();
-    uint16_t v[20] = {};
-    QElapsedTimer t;
-    t.start();
-    QCOMPARE(UPS_ReadRegisters(&d, 40016, 20, v), int(QR7215_E_TIMEOUT));
-    // Every attempt waited its full time-out (it cannot be quicker than that).
-    QVERIFY(t.elapsed() >= (retries + 1) * timeoutMs - 10);
-    QCOMPARE(requests() - before, retries + 1);
+    QString port = m_sim.linkPath();
+    const QStringList flags = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    for (const QString& f : flags) {
+        const QString key = f.section(QLatin1Char('='), 0, 0);
+        const uint v = f.section(QLatin1Char('='), 1).toUInt();
+        if (key == QLatin1String("port"))
+            port = f.section(QLatin1Char('='), 1);
+        else if (key == QLatin1String("timeout"))
+            d.responseTimeout = v;
+        else if (key == QLatin1String("retries"))
+            d.retries = v;
+        else if (key == QLatin1String("baud"))
+            d.baudRate = v;
+        else if (key == QLatin1String("mode"))
+            d.comMode = uint8_t(v);
+        else if (key == QLatin1String("slave"))
+            d.slaveAddress = uint8_t(v);
+        else if (key == QLatin1String("parity"))
+            d.parity = uint8_t(v);
+        else if (key == QLatin1String("stop"))
+            d.stopBits = uint8_t(v);
+        else if (key == QLatin1String("data"))
+            d.dataBits = uint8_t(v);
+        else if (key == QLatin1String("comport"))
+            d.comPort = uint8_t(v);
+    }
+    const QStringList words = call.split(QLatin1Char(' '));
+    const QString what = words[0];
+    if (what != QLatin1String("open") || flags.contains(QStringLiteral("opened")))
+        QCOMPARE(openOn(d, m_sim.linkPath()), int(QR7215_OK));
+    if (flags.contains(QStringLiteral("closed")))
+        QCOMPARE(UPS_DeviceClose(&d), int(QR7215_OK));
+    if (flags.contains(QStringLiteral("bogus")))
+        d.handle = 0x12345678;
+    deviceDescriptor copy = d;
+    deviceDescriptor* dp = flags.contains(QStringLiteral("nulldesc")) ? nullptr
+                           : flags.contains(QStringLiteral("copy"))   ? &copy
+                                                                      : &d;
+    const bool nullBuffer = flags.contains(QStringLiteral("nullbuf"));
+    QVector<QPair<int, int>> changed;  // registers the row sets, and their old values
+    for (const QString& c : sim.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const QStringList w = c.simplified().split(QLatin1Char(' '));
+        const int reg = w[0] == QLatin1String("set") ? w.value(1).toInt() : 0;
+        if (reg)
+            changed.append({reg, m_sim.get(reg)});
+        QCOMPARE(m_sim.command(c.simplified()), QStringLiteral("ok"));
+    }
+    const uint32_t start = words.size() > 1 ? words[1].toUInt(nullptr, 0) : 0;
+    const int count = words.size() > 2 ? words[2].toInt() : 0;
+    std::vector<uint16_t> values(256, 1);
+    QVector<int> around;  // the registers from start - 1 to start + count, as they were
+    const bool inMap = start >= 40000 && start + uint32_t(count) <= 40044;
+    for (int i = -1; inMap && i <= count; ++i) {
+        // Each register read gets a value of its own, so a shifted address shows.
+        if (what == QLatin1String("read") && i >= 0 && i < count && start + uint32_t(i) != 40040)
+            m_sim.set(int(start) + i, 1000 + (int(start) + i) % 1000 * 7);
+        around.append(m_sim.get(int(start) + i));
+    }
+    for (int i = 3; i < words.size(); ++i)
+        values[size_t(i - 3)] = uint16_t(words[i].toUInt());
 
-    const uint16_t one = 50;
-    QCOMPARE(UPS_WriteRegisters(&d, 40004, 1, &one), int(QR7215_E_TIMEOUT));
-    QCOMPARE(requests() - before, 2 * (retries + 1));
-    QVERIFY(m_sim.get(40004) != 50);  // the module heard nothing
-}
-
-void tst_sdkFaults::openWithoutAModule()
-{
-    QCOMPARE(m_sim.command(QStringLiteral("fault timeout")), QStringLiteral("ok"));
-    deviceDescriptor d = lineDescriptor(100, 2);
-    closeAtExit guard(d);
     const int before = requests();
     deviceInfo info{};
-    QCOMPARE(openOn(d, m_sim.linkPath(), &info), int(QR7215_E_TIMEOUT));
-    QCOMPARE(requests() - before, 3);
-    QCOMPARE(d.handle, 0u);
-    // The port was closed and freed: once the module answers, it opens.
+    int got = 0;
+    if (what == QLatin1String("read"))
+        got = UPS_ReadRegisters(dp, uint16_t(start), uint8_t(count), nullBuffer ? nullptr : values.data());
+    else if (what == QLatin1String("write"))
+        got = UPS_WriteRegisters(dp, start, uint8_t(count), nullBuffer ? nullptr : values.data());
+    else if (what == QLatin1String("open")) {
+        UPS_SetPortName(&d, "ttyQR7215stale");  // replaced by the row's name, or removed by an empty one
+        if (dp)
+            UPS_SetPortName(dp, port.toUtf8().constData());
+        got = UPS_DeviceOpen(dp, nullBuffer ? nullptr : &info);
+    } else if (what == QLatin1String("close"))
+        got = UPS_DeviceClose(dp);
+    else
+        got = UPS_SetPortName(dp, "ttyS0");
+    QCOMPARE(got, rc);
+    QCOMPARE(requests() - before, onWire);
+    const QString text = QString::fromUtf8(UPS_ErrorText(got));
+    QVERIFY2(text != QLatin1String("unknown result code"), qPrintable(text));
+    if (got < QR7215_E_EXCEPTION_BASE)
+        QVERIFY2(text.contains(QStringLiteral("exception %1 (").arg(QR7215_E_EXCEPTION_BASE - got)), qPrintable(text));
+
+    if (what == QLatin1String("open") && !flags.contains(QStringLiteral("opened"))) {
+        QCOMPARE(d.handle != 0, got == QR7215_OK);
+        if (got == QR7215_OK) {
+            const uint16_t* fields = &info.deviceType;
+            for (int i = 0; i < 4; ++i)
+                QCOMPARE(int(fields[i]), m_sim.get(40040 + i));
+        }
+    }
+    for (int i = -1; inMap && i <= count; ++i) {
+        const int reg = int(start) + i;
+        const bool inside = i >= 0 && i < count;
+        if (what == QLatin1String("read") && inside && got == QR7215_OK)
+            QCOMPARE(int(values[size_t(i)]), m_sim.get(reg));
+        else if (what == QLatin1String("write") && inside && got == QR7215_OK)
+            QCOMPARE(m_sim.get(reg), int(values[size_t(i)]));
+        else if (what == QLatin1String("write") && reg != 40011)  // the command register always reads 0
+            QCOMPARE(m_sim.get(reg), around[i + 1]);
+    }
+    if (what == QLatin1String("read") && got == QR7215_OK)
+        QCOMPARE(int(values[size_t(count)]), 1);  // nothing beyond count is written
+
+    // Whatever went wrong, the link or the port is fit for use once the module is.
     QCOMPARE(m_sim.command(QStringLiteral("fault none")), QStringLiteral("ok"));
-    QCOMPARE(openOn(d, m_sim.linkPath(), &info), int(QR7215_OK));
-    QCOMPARE(int(info.deviceType), 0x7215);
+    for (const auto& reg : changed)
+        QVERIFY(m_sim.set(reg.first, reg.second));
+    uint16_t id = 0;
+    if (d.handle == 0 || (flags.contains(QStringLiteral("bogus")) && got != QR7215_OK)) {
+        deviceDescriptor fresh = lineDescriptor();
+        closeAtExit freshGuard(fresh);
+        QCOMPARE(openOn(fresh, m_sim.linkPath()), int(QR7215_OK));
+        QCOMPARE(UPS_ReadRegisters(&fresh, 40040, 1, &id), int(QR7215_OK));
+    } else {
+        QCOMPARE(UPS_ReadRegisters(&d, 40040, 1, &id), int(QR7215_OK));
+    }
+    QCOMPARE(int(id), QR7215_DEVICE_TYPE);
 }
 
-void tst_sdkFaults::damagedAnswersAreACrcError()
+// Modbus RTU has no transaction number: the answer to a timed-out read, once
+// it comes, must never be taken for the next request's, whether it already
+// waits in the input when that request goes out or arrives while it waits.
+void tst_sdkFaults::lateAnswerIsNotTakenForTheNextOne_data()
 {
-    deviceDescriptor d = lineDescriptor(100, 2);
+    QTest::addColumn<unsigned>("baud");
+    QTest::addColumn<int>("timeoutMs");
+    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<int>("nextAfterMs");  // from the first request; 0: once the late answer is out
+    QTest::newRow("waiting in the input") << 0u << 100 << 300 << 0;
+    // 9600 baud: the late answer lands 36 ms into the next request.
+    QTest::newRow("arriving during the next request") << 9600u << 300 << 400 << 430;
+}
+
+void tst_sdkFaults::lateAnswerIsNotTakenForTheNextOne()
+{
+    QFETCH(unsigned, baud);
+    QFETCH(int, timeoutMs);
+    QFETCH(int, delayMs);
+    QFETCH(int, nextAfterMs);
+    SimulatorProcess sim;
+    QVERIFY(sim.start(baud));
+    deviceDescriptor d = lineDescriptor(uint32_t(timeoutMs), 0);
+    d.baudRate = baud ? baud : d.baudRate;
     closeAtExit guard(d);
-    QCOMPARE(openOn(d, m_sim.linkPath()), int(QR7215_OK));
-    QCOMPARE(m_sim.command(QStringLiteral("fault crc")), QStringLiteral("ok"));
-    const int before = requests();
-    uint16_t v[4] = {};
-    QCOMPARE(UPS_ReadRegisters(&d, 40040, 4, v), int(QR7215_E_CRC));
-    QCOMPARE(requests() - before, 3);
-    // Clean answers again: the next read works at once.
-    QCOMPARE(m_sim.command(QStringLiteral("fault none")), QStringLiteral("ok"));
-    QCOMPARE(UPS_ReadRegisters(&d, 40040, 4, v), int(QR7215_OK));
-    QCOMPARE(int(v[0]), 0x7215);
-}
-
-void tst_sdkFaults::exceptionCodesKeepTheirNumber_data()
-{
-    QTest::addColumn<int>("code");
-    QTest::newRow("1 illegal function") << 1;
-    QTest::newRow("4 server device failure") << 4;
-    QTest::newRow("6 server device busy") << 6;
-    QTest::newRow("11 gateway target") << 11;
-    QTest::newRow("12 not a standard code") << 12;
-    QTest::newRow("255 the largest") << 255;
-}
-
-void tst_sdkFaults::exceptionCodesKeepTheirNumber()
-{
-    QFETCH(int, code);
-    deviceDescriptor d = lineDescriptor(100, 2);
-    closeAtExit guard(d);
-    QCOMPARE(openOn(d, m_sim.linkPath()), int(QR7215_OK));
-    QCOMPARE(m_sim.command(QStringLiteral("fault exception %1").arg(code)), QStringLiteral("ok"));
-    const int before = requests();
-    uint16_t v[2] = {1, 1};
-    QCOMPARE(UPS_ReadRegisters(&d, 40016, 2, v), -100 - code);
-    QCOMPARE(UPS_WriteRegisters(&d, 40004, 1, v), -100 - code);
-    QCOMPARE(UPS_WriteRegisters(&d, 40004, 2, v), -100 - code);
-    QCOMPARE(requests() - before, 3);  // answers are not retried
-    const QString text = QString::fromUtf8(UPS_ErrorText(-100 - code));
-    QVERIFY2(text.contains(QStringLiteral("exception %1 (").arg(code)), qPrintable(text));
-}
-
-void tst_sdkFaults::identificationExceptions_data()
-{
-    QTest::addColumn<int>("code");
-    QTest::addColumn<int>("expected");
-    // A device without the identification registers is not a QR-7215...
-    QTest::newRow("2 illegal data address") << 2 << int(QR7215_E_NOT_QR7215);
-    QTest::newRow("1 illegal function") << 1 << int(QR7215_E_NOT_QR7215);
-    // ...one that is busy may well be.
-    QTest::newRow("6 server device busy") << 6 << -106;
-}
-
-void tst_sdkFaults::identificationExceptions()
-{
-    QFETCH(int, code);
-    QFETCH(int, expected);
-    QCOMPARE(m_sim.command(QStringLiteral("fault exception %1").arg(code)), QStringLiteral("ok"));
-    deviceDescriptor d = lineDescriptor(100, 0);
-    closeAtExit guard(d);
-    QCOMPARE(openOn(d, m_sim.linkPath()), expected);
-    QCOMPARE(d.handle, 0u);
-}
-
-void tst_sdkFaults::slowAnswerWithinTheTimeout()
-{
-    deviceDescriptor d = lineDescriptor(400, 0);
-    closeAtExit guard(d);
-    QCOMPARE(openOn(d, m_sim.linkPath()), int(QR7215_OK));
-    QCOMPARE(m_sim.command(QStringLiteral("fault delay 60")), QStringLiteral("ok"));
-    QVERIFY(m_sim.set(40020, 12345));
-    uint16_t v = 0;
-    QCOMPARE(UPS_ReadRegisters(&d, 40020, 1, &v), int(QR7215_OK));
-    QCOMPARE(int(v), 12345);
-}
-
-void tst_sdkFaults::lateAnswerIsNeverTakenForTheNextOne()
-{
-    deviceDescriptor d = lineDescriptor(100, 0);
-    closeAtExit guard(d);
-    QCOMPARE(openOn(d, m_sim.linkPath()), int(QR7215_OK));
-    QVERIFY(m_sim.set(40020, 1111));
-    QCOMPARE(m_sim.command(QStringLiteral("fault delay 300")), QStringLiteral("ok"));
-    uint16_t v = 0;
-    QCOMPARE(UPS_ReadRegisters(&d, 40020, 1, &v), int(QR7215_E_TIMEOUT));
-
-    QCOMPARE(m_sim.command(QStringLiteral("fault none")), QStringLiteral("ok"));
-    QVERIFY(m_sim.set(40020, 2222));
-    // Wait until the late answer (1111) sits in the port's input.
-    QTRY_COMPARE(m_sim.command(QStringLiteral("pending")), QStringLiteral("0"));
-    QCOMPARE(UPS_ReadRegisters(&d, 40020, 1, &v), int(QR7215_OK));
-    QCOMPARE(int(v), 2222);
+    QCOMPARE(openOn(d, sim.linkPath()), int(QR7215_OK));
+    QVERIFY(sim.set(40016, 11111));
+    QCOMPARE(sim.command(QStringLiteral("fault delay %1").arg(delayMs)), QStringLiteral("ok"));
+    uint16_t v[20] = {};
+    const auto sent = std::chrono::steady_clock::now();
+    QCOMPARE(UPS_ReadRegisters(&d, 40016, 20, v), int(QR7215_E_TIMEOUT));
+    QVERIFY(sim.set(40016, 22222));
+    QCOMPARE(sim.command(QStringLiteral("fault none")), QStringLiteral("ok"));
+    if (nextAfterMs)
+        std::this_thread::sleep_until(sent + std::chrono::milliseconds(nextAfterMs));  // the timing is the case
+    else
+        QTRY_COMPARE(sim.pending(), 0L);
+    const int rc = UPS_ReadRegisters(&d, 40016, 20, v);
+    // A failure is honest, the new value is right, the old one never is.
+    QVERIFY2(rc != QR7215_OK || v[0] == 22222, qPrintable(QString::number(v[0])));
+    if (!nextAfterMs)
+        QCOMPARE(rc, int(QR7215_OK));
     // And the line is in step afterwards.
-    QVERIFY(m_sim.set(40020, 3333));
-    QCOMPARE(UPS_ReadRegisters(&d, 40020, 1, &v), int(QR7215_OK));
-    QCOMPARE(int(v), 3333);
-}
-
-void tst_sdkFaults::slowLineHoldsAnswersBack()
-{
-    // At 2400 baud the identification (8 + 13 bytes) takes 116.7 ms on the
-    // wire, reading 20 registers (8 + 45 bytes) 250 ms.
-    SimulatorProcess slow;
-    QVERIFY(slow.start({QStringLiteral("--baud"), QStringLiteral("2400")}));
-    deviceDescriptor d = lineDescriptor(1000, 0);
-    d.baudRate = 2400;
-    closeAtExit guard(d);
-    QCOMPARE(openOn(d, slow.linkPath()), int(QR7215_OK));
-    uint16_t v[20] = {};
-    QElapsedTimer t;
-    t.start();
+    QVERIFY(sim.set(40016, 3333));
     QCOMPARE(UPS_ReadRegisters(&d, 40016, 20, v), int(QR7215_OK));
-    QVERIFY2(t.elapsed() >= 249, qPrintable(QString::number(t.elapsed())));
-    QCOMPARE(int(v[0]), 24000);
-    UPS_DeviceClose(&d);
-
-    // A time-out shorter than the line needs fails, however quick the machine.
-    deviceDescriptor quick = lineDescriptor(40, 0);
-    quick.baudRate = 2400;
-    closeAtExit guardQuick(quick);
-    QCOMPARE(openOn(quick, slow.linkPath()), int(QR7215_E_TIMEOUT));
+    QCOMPARE(int(v[0]), 3333);
 }
 
-void tst_sdkFaults::moduleGoneBetweenRequests()
+void tst_sdkFaults::moduleGone_data()
 {
-    deviceDescriptor d = lineDescriptor(1000, 3);
-    closeAtExit guard(d);
-    QCOMPARE(openOn(d, m_sim.linkPath()), int(QR7215_OK));
-    m_sim.kill();
-    uint16_t v[20] = {};
-    QElapsedTimer t;
-    t.start();
-    QCOMPARE(UPS_ReadRegisters(&d, 40016, 20, v), int(QR7215_E_LINK_LOST));
-    QCOMPARE(UPS_WriteRegisters(&d, 40004, 1, v), int(QR7215_E_LINK_LOST));
-    // Not one time-out was waited for, let alone four.
-    QVERIFY2(t.elapsed() < 900, qPrintable(QString::number(t.elapsed())));
-    QCOMPARE(UPS_DeviceClose(&d), int(QR7215_OK));
+    QTest::addColumn<bool>("duringRequest");
+    QTest::newRow("between requests") << false;
+    QTest::newRow("during a request") << true;
 }
 
-void tst_sdkFaults::moduleGoneDuringARequest()
+void tst_sdkFaults::moduleGone()
 {
-    deviceDescriptor d = lineDescriptor(3000, 3);
+    QFETCH(bool, duringRequest);
+    deviceDescriptor d = lineDescriptor(2000, 3);
     closeAtExit guard(d);
     QCOMPARE(openOn(d, m_sim.linkPath()), int(QR7215_OK));
     QCOMPARE(m_sim.command(QStringLiteral("fault timeout")), QStringLiteral("ok"));
     const int before = requests();
-    int rc = 0;
+    std::atomic<int> rc{1};
+    QElapsedTimer t;
+    if (!duringRequest) {
+        m_sim.kill();
+        t.start();
+    }
     std::thread reader([&] {
         uint16_t v[20];
         rc = UPS_ReadRegisters(&d, 40016, 20, v);
     });
-    QTRY_VERIFY(requests() > before);  // the request is out, its answer awaited
-    QElapsedTimer t;
-    t.start();
-    m_sim.kill();
+    if (duringRequest) {
+        QTRY_VERIFY(requests() > before);  // the request is out, its answer awaited
+        t.start();
+        m_sim.kill();
+    }
     reader.join();
-    QCOMPARE(rc, int(QR7215_E_LINK_LOST));
-    QVERIFY2(t.elapsed() < 2500, qPrintable(QString::number(t.elapsed())));
+    QCOMPARE(rc.load(), int(QR7215_E_LINK_LOST));
+    // Not one time-out was waited for, let alone all four.
+    QVERIFY2(t.elapsed() < 1500, qPrintable(QString::number(t.elapsed())));
+    uint16_t one = 1;
+    QCOMPARE(UPS_WriteRegisters(&d, 40004, 1, &one), int(QR7215_E_LINK_LOST));
+    QCOMPARE(UPS_DeviceClose(&d), int(QR7215_OK));
 }
 
 void tst_sdkFaults::closeCutsARequestInFlight_data()
@@ -332,44 +408,87 @@ void tst_sdkFaults::closeCutsARequestInFlight()
     QCOMPARE(int(v), 4321);
 }
 
-// A late answer that arrives while the next request waits (the answer to a
-// timed-out read lands 36 ms into the next one): the library waits for a
-// quiet line after a time-out, so the old values are never taken for new.
-void tst_sdkFaults::lateAnswerIsNotTakenForTheNextOne()
+void tst_sdkFaults::portHeldOrForbidden_data()
 {
-    SimulatorProcess sim;
-    QVERIFY2(sim.start({QStringLiteral("--baud"), QStringLiteral("9600")}), qPrintable(SimulatorProcess::executable()));
-    QVERIFY(sim.set(40016, 11111));
+    QTest::addColumn<bool>("heldHere");
+    QTest::addColumn<QString>("opener");  // here, or the user a second program runs as
+    QTest::addColumn<int>("mode");        // of the port for the second program
+    QTest::addColumn<int>("rc");
+    const int busy = QR7215_E_PORT_BUSY;
+    QTest::newRow("held, a second connection here") << true << "here" << 0 << busy;
+    // flock: root is stopped as well.
+    QTest::newRow("held, another program") << true << "root" << 0 << busy;
+    QTest::newRow("held, another user's program") << true << "nobody" << 0666 << busy;
+    // Closed here first: the port must not stay exclusive after us.
+    QTest::newRow("closed here, another user's program opens") << false << "nobody" << 0666 << int(QR7215_OK);
+    QTest::newRow("port 0600, another user: no permission") << false << "nobody" << 0600 << int(QR7215_E_PERMISSION);
+}
 
-    deviceDescriptor d{};
-    d.comPort = 1;
-    d.slaveAddress = 1;
-    d.stopBits = 1;
-    d.dataBits = 8;
-    d.baudRate = 9600;
-    d.responseTimeout = 300;
-    d.retries = 0;
-    UPS_SetPortName(&d, sim.linkPath().toUtf8().constData());
-    deviceInfo info{};
-    QCOMPARE(UPS_DeviceOpen(&d, &info), int(QR7215_OK));
+void tst_sdkFaults::portHeldOrForbidden()
+{
+    QFETCH(bool, heldHere);
+    QFETCH(QString, opener);
+    QFETCH(int, mode);
+    QFETCH(int, rc);
+    if (opener != QLatin1String("here") && !testsupport::canChangeUser())
+        QSKIP("not root: cannot run the second program as another user");
+    deviceDescriptor first = lineDescriptor();
+    closeAtExit guard(first);
+    QCOMPARE(openOn(first, m_sim.linkPath()), int(QR7215_OK));
+    if (!heldHere)
+        QCOMPARE(UPS_DeviceClose(&first), int(QR7215_OK));
+    const int before = requests();
+    int got = 0;
+    if (opener == QLatin1String("here")) {
+        deviceDescriptor second = lineDescriptor();
+        closeAtExit secondGuard(second);
+        got = openOn(second, m_sim.linkPath());
+    } else {
+        const QByteArray slave = QFile::encodeName(QFileInfo(m_sim.linkPath()).symLinkTarget());
+        struct stat st {};
+        QCOMPARE(::stat(slave.constData(), &st), 0);
+        if (mode)
+            QCOMPARE(::chmod(slave.constData(), mode_t(mode)), 0);
+        got = -testsupport::runAs(opener.toUtf8().constData(), [&] {
+            deviceDescriptor d = lineDescriptor();
+            deviceInfo info{};
+            UPS_SetPortName(&d, slave.constData());
+            const int r = UPS_DeviceOpen(&d, &info);
+            UPS_DeviceClose(&d);
+            return -r;  // an exit code is one byte
+        });
+        ::chmod(slave.constData(), st.st_mode & 07777);
+    }
+    QCOMPARE(got, rc);
+    if (rc != QR7215_OK)
+        QCOMPARE(requests(), before);  // the refused open said not a word on the line
+    uint16_t v = 0;
+    if (heldHere)
+        QCOMPARE(UPS_ReadRegisters(&first, 40040, 1, &v), int(QR7215_OK));
+}
 
-    quint16 values[20] = {};
-    QCOMPARE(sim.command(QStringLiteral("fault delay 400")), QStringLiteral("ok"));
-    const auto sent = std::chrono::steady_clock::now();
-    QCOMPARE(UPS_ReadRegisters(&d, 40016, 20, values), int(QR7215_E_TIMEOUT));
-    // The module's value changes, and it answers at once again; A's answer
-    // with the old value is still on its way.
-    QVERIFY(sim.set(40016, 22222));
-    QCOMPARE(sim.command(QStringLiteral("fault none")), QStringLiteral("ok"));
-    QCOMPARE(sim.pending(), 1L);
-
-    std::this_thread::sleep_until(sent + std::chrono::milliseconds(430));
-    const int rc = UPS_ReadRegisters(&d, 40016, 20, values);
-    UPS_DeviceClose(&d);
-    qInfo("second read: result %d, register 40016 = %u", rc, unsigned(values[0]));
-
-    // A failure is honest; the new value is right; the old one is not.
-    QVERIFY2(rc != QR7215_OK || values[0] == 22222, qPrintable(QString::number(values[0])));
+void tst_sdkFaults::twoThreadsShareOneDescriptor()
+{
+    deviceDescriptor d = lineDescriptor(500, 1);
+    closeAtExit guard(d);
+    QCOMPARE(openOn(d, m_sim.linkPath()), int(QR7215_OK));
+    // Each thread reads a block of its own: an answer handed to the wrong
+    // thread, or two requests on the wire at once, shows as wrong values.
+    const std::vector<uint16_t> identification{0x7215, 102, 215, 110};
+    const std::vector<uint16_t> block{2200, 1234, 87, 0, 24000};
+    std::atomic<int> wrong{0};
+    auto reader = [&](uint16_t start, const std::vector<uint16_t>& expected) {
+        for (int i = 0; i < 60; ++i) {
+            std::vector<uint16_t> v(expected.size(), 0);
+            if (UPS_ReadRegisters(&d, start, uint8_t(v.size()), v.data()) != QR7215_OK || v != expected)
+                ++wrong;
+        }
+    };
+    std::thread a(reader, uint16_t(40040), identification);
+    std::thread b(reader, uint16_t(40012), block);
+    a.join();
+    b.join();
+    QCOMPARE(wrong.load(), 0);
 }
 
 QR_TEST_GUILESS_MAIN(tst_sdkFaults)

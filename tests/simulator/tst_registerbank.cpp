@@ -1,4 +1,4 @@
-// The simulated module's registers and its Modbus slave: defaults, access
+// The simulated module's registers and its Modbus slave: access
 // rules and exceptions, the policy mirror, the battery model, and the
 // answers (or silence) for whole request frames with each fault.
 #include <QtTest>
@@ -48,14 +48,11 @@ class tst_registerBank : public QObject
     Q_OBJECT
 
 private slots:
-    void defaults_data();
-    void defaults();
     void modbusReads_data();
     void modbusReads();
     void modbusWrites_data();
     void modbusWrites();
     void refusedSeveralWriteChangesNothing();
-    void operatorSetIgnoresAccessAndRange();
     void policySettingIsMirrored();
     void powerFailAndRestore();
 
@@ -65,33 +62,6 @@ private slots:
     void faults_data();
     void faults();
 };
-
-void tst_registerBank::defaults_data()
-{
-    QTest::addColumn<int>("reg");
-    QTest::addColumn<int>("expected");
-    QTest::newRow("40000 slave address") << 40000 << 1;
-    QTest::newRow("40001 baud code") << 40001 << 7;
-    QTest::newRow("40007 setpoint") << 40007 << 12000;
-    QTest::newRow("40011 command reads 0") << 40011 << 0;
-    QTest::newRow("40012 capacity") << 40012 << 2200;
-    QTest::newRow("40016 input voltage") << 40016 << 24000;
-    QTest::newRow("40026 battery level") << 40026 << 100;
-    QTest::newRow("40034 Dev.PSts") << 40034 << 1;
-    QTest::newRow("40040 device type") << 40040 << 0x7215;
-    QTest::newRow("40043 driver version") << 40043 << 110;
-    QTest::newRow("40036 does not exist") << 40036 << -1;
-    QTest::newRow("40044 does not exist") << 40044 << -1;
-    QTest::newRow("39999 does not exist") << 39999 << -1;
-}
-
-void tst_registerBank::defaults()
-{
-    QFETCH(int, reg);
-    QFETCH(int, expected);
-    registerBank bank;
-    QCOMPARE(value(bank, reg), expected);
-}
 
 void tst_registerBank::modbusReads_data()
 {
@@ -166,16 +136,6 @@ void tst_registerBank::refusedSeveralWriteChangesNothing()
     QCOMPARE(value(bank, 40004), 30);
     QCOMPARE(value(bank, 40005), 60);
     QCOMPARE(value(bank, 40006), 20);
-}
-
-void tst_registerBank::operatorSetIgnoresAccessAndRange()
-{
-    registerBank bank;
-    QVERIFY(bank.set(40040, 0x1234));
-    QCOMPARE(value(bank, 40040), 0x1234);
-    QVERIFY(bank.set(40000, 0));
-    QCOMPARE(value(bank, 40000), 0);
-    QVERIFY(!bank.set(40036, 1));
 }
 
 void tst_registerBank::policySettingIsMirrored()

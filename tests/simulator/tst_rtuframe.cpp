@@ -27,6 +27,11 @@ std::vector<uint8_t> withCrc(const QByteArray& hex)
     return f;
 }
 
+QByteArray hexOf(const std::vector<uint8_t>& f)
+{
+    return QByteArray(reinterpret_cast<const char*>(f.data()), int(f.size())).toHex();
+}
+
 } // namespace
 
 class tst_rtuFrame : public QObject
@@ -39,11 +44,8 @@ private slots:
     void crcRejectsDamage();
     void requestLengths_data();
     void requestLengths();
-    void assemblerCutsByLength();
-    void assemblerWaitsForTheRest();
-    void assemblerDropsAFrameCutShort();
-    void assemblerEndsUnknownFunctionsBySilence();
-    void assemblerStartsAfreshAfterAGap();
+    void assembler_data();
+    void assembler();
     void wireTimes_data();
     void wireTimes();
 };
@@ -99,70 +101,45 @@ void tst_rtuFrame::requestLengths()
     QCOMPARE(qulonglong(requestLength(b.data(), b.size())), length);
 }
 
-void tst_rtuFrame::assemblerCutsByLength()
+void tst_rtuFrame::assembler_data()
 {
-    frameAssembler a;
-    const auto t = steady_clock::now();
-    const std::vector<uint8_t> read = withCrc("010300100014");
-    const std::vector<uint8_t> write = withCrc("01100004000204000a0014");
-    std::vector<uint8_t> both = read;
-    both.insert(both.end(), write.begin(), write.end());
-    a.feed(both.data(), both.size(), t);
-    const auto frames = a.takeFrames(t);
-    QCOMPARE(frames.size(), size_t(2));
-    QVERIFY(frames[0] == read);
-    QVERIFY(frames[1] == write);
-    QVERIFY(!a.silenceDeadline());
+    // Steps: "feed MS HEX" gives bytes at MS, "take MS HEX,HEX" or "take MS -"
+    // expects the frames complete at MS (15 ms of silence end a frame).
+    QTest::addColumn<QStringList>("steps");
+    const QString read = QString::fromLatin1(hexOf(withCrc("010300100014")));
+    const QString write = QString::fromLatin1(hexOf(withCrc("01100004000204000a0014")));
+    const QString odd = QString::fromLatin1(hexOf(withCrc("012b0e0100")));
+    QTest::newRow("two frames in one read, cut by length")
+        << QStringList{"feed 0 " + read + write, "take 0 " + read + "," + write};
+    QTest::newRow("the rest of a frame comes later")
+        << QStringList{"feed 0 " + read.left(10), "take 1 -", "feed 2 " + read.mid(10), "take 2 " + read};
+    QTest::newRow("a frame cut short is dropped after the silence")
+        << QStringList{"feed 0 " + read.left(10), "take 20 -", "feed 21 " + read, "take 21 " + read};
+    QTest::newRow("an unknown function ends by silence")
+        << QStringList{"feed 0 " + odd, "take 5 -", "take 15 " + odd};
+    QTest::newRow("noise claiming a long frame, then a gap")
+        << QStringList{"feed 0 ff10", "feed 30 " + read, "take 30 " + read};
 }
 
-void tst_rtuFrame::assemblerWaitsForTheRest()
+void tst_rtuFrame::assembler()
 {
-    frameAssembler a;
-    const auto t = steady_clock::now();
-    const std::vector<uint8_t> read = withCrc("010300100014");
-    a.feed(read.data(), 5, t);
-    QVERIFY(a.takeFrames(t + milliseconds(1)).empty());
-    a.feed(read.data() + 5, read.size() - 5, t + milliseconds(2));
-    const auto frames = a.takeFrames(t + milliseconds(2));
-    QCOMPARE(frames.size(), size_t(1));
-    QVERIFY(frames[0] == read);
-}
-
-void tst_rtuFrame::assemblerDropsAFrameCutShort()
-{
+    QFETCH(QStringList, steps);
     frameAssembler a(milliseconds(15));
     const auto t = steady_clock::now();
-    const std::vector<uint8_t> read = withCrc("010300100014");
-    a.feed(read.data(), 5, t);
-    QVERIFY(a.silenceDeadline().has_value());
-    QVERIFY(a.takeFrames(t + milliseconds(20)).empty());
-    QVERIFY(!a.silenceDeadline());
-}
-
-void tst_rtuFrame::assemblerEndsUnknownFunctionsBySilence()
-{
-    frameAssembler a(milliseconds(15));
-    const auto t = steady_clock::now();
-    const std::vector<uint8_t> odd = withCrc("012b0e0100");
-    a.feed(odd.data(), odd.size(), t);
-    QVERIFY(a.takeFrames(t + milliseconds(5)).empty());
-    QCOMPARE(*a.silenceDeadline(), t + milliseconds(15));
-    const auto frames = a.takeFrames(t + milliseconds(15));
-    QCOMPARE(frames.size(), size_t(1));
-    QVERIFY(frames[0] == odd);
-}
-
-void tst_rtuFrame::assemblerStartsAfreshAfterAGap()
-{
-    frameAssembler a(milliseconds(15));
-    const auto t = steady_clock::now();
-    const std::vector<uint8_t> noise = bytes("ff10");  // claims a long frame
-    a.feed(noise.data(), noise.size(), t);
-    const std::vector<uint8_t> read = withCrc("010300100014");
-    a.feed(read.data(), read.size(), t + milliseconds(30));
-    const auto frames = a.takeFrames(t + milliseconds(30));
-    QCOMPARE(frames.size(), size_t(1));
-    QVERIFY(frames[0] == read);
+    for (const QString& step : steps) {
+        const QStringList w = step.split(QLatin1Char(' '));
+        const auto at = t + milliseconds(w[1].toInt());
+        if (w[0] == QLatin1String("feed")) {
+            const std::vector<uint8_t> b = bytes(w[2].toLatin1());
+            a.feed(b.data(), b.size(), at);
+            continue;
+        }
+        QStringList got;
+        for (const auto& f : a.takeFrames(at))
+            got << QString::fromLatin1(hexOf(f));
+        QCOMPARE(got.join(QLatin1Char(',')), w[2] == QLatin1String("-") ? QString() : w[2]);
+    }
+    QVERIFY(!a.silenceDeadline());  // nothing is left waiting
 }
 
 void tst_rtuFrame::wireTimes_data()

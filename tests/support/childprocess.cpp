@@ -65,4 +65,14 @@ int runWithFileSizeLimit(qint64 bytes, const std::function<int()>& fn)
         fn);
 }
 
+int runWithTimeLimit(unsigned seconds, const std::function<int()>& fn)
+{
+    return inChild(
+        [seconds]() -> int {
+            ::alarm(seconds);
+            return 0;
+        },
+        fn);
+}
+
 } // namespace testsupport

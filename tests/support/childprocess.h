@@ -1,6 +1,6 @@
 // Runs a piece of a test in a forked child under conditions the test itself
-// must not take on: as another user, or with a limit on how large a file may
-// grow (a full disk without a disk to fill).
+// must not take on: as another user, with a limit on how large a file may
+// grow (a full disk without a disk to fill), or with a limit on its time.
 #pragma once
 
 #include <QtGlobal>
@@ -24,6 +24,10 @@ int runAs(const char* name, const std::function<int()>& fn);
 // (RLIMIT_FSIZE): a write beyond the limit fails with EFBIG, as a write to a
 // full disk fails with ENOSPC, and takes what fits.
 int runWithFileSizeLimit(qint64 bytes, const std::function<int()>& fn);
+
+// Runs fn in a child process that SIGALRM ends after seconds (kChildCrashed):
+// a save that waits where it must not comes back as a failure, not a hang.
+int runWithTimeLimit(unsigned seconds, const std::function<int()>& fn);
 
 // True when this process may become another user.
 bool canChangeUser();

@@ -39,12 +39,3 @@ public:
         return page.findChild<batteryWidget*>(QStringLiteral("m_batteryWidget"));
     }
 };
-
-// Registers 40016 to 40035 by number; the rest zero.
-inline statusDecoder::block makeBlock(std::initializer_list<std::pair<int, quint16>> registers)
-{
-    statusDecoder::block b{};
-    for (const auto& r : registers)
-        b[r.first - 40016] = r.second;
-    return b;
-}

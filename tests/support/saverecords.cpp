@@ -7,7 +7,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 
 namespace saveRecords {
@@ -18,6 +17,36 @@ const char kEntryName[] = "QR-7215";
 QString padded(const QString& head, char fill, int padding, const QString& tail)
 {
     return head + QString(padding, QLatin1Char(fill)) + tail;
+}
+
+
+QString scriptPath(char record, int padding)
+{
+    return record == 'a'
+               ? padded(QStringLiteral("/opt/ups/"), 'a', padding, QStringLiteral("/shutdown.sh"))
+               : padded(QStringLiteral("/srv/scripts b/"), 'b', padding, QStringLiteral("/power lost.sh"));
+}
+
+quint32 policy(char record)
+{
+    return record == 'a' ? 1u : 2u;
+}
+
+std::string executablePath(char record, int padding)
+{
+    const QString path = record == 'a'
+                             ? padded(QStringLiteral("/opt/qr7215-"), 'a', padding, QStringLiteral("/qr7215-utility"))
+                             : padded(QStringLiteral("/usr/local/UPS tools/"), 'b', padding,
+                                      QStringLiteral("/qr7215 \"utility\" 100%"));
+    return path.toStdString();
+}
+
+} // namespace
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 void fillCom(comSettings& s, char record, int padding)
@@ -50,57 +79,6 @@ void fillCom(comSettings& s, char record, int padding)
         s.autoBoot = true;
         s.autoConnect = false;
         s.autoHide = true;
-    }
-}
-
-QString scriptPath(char record, int padding)
-{
-    return record == 'a'
-               ? padded(QStringLiteral("/opt/ups/"), 'a', padding, QStringLiteral("/shutdown.sh"))
-               : padded(QStringLiteral("/srv/scripts b/"), 'b', padding, QStringLiteral("/power lost.sh"));
-}
-
-quint32 policy(char record)
-{
-    return record == 'a' ? 1u : 2u;
-}
-
-std::string executablePath(char record, int padding)
-{
-    const QString path = record == 'a'
-                             ? padded(QStringLiteral("/opt/qr7215-"), 'a', padding, QStringLiteral("/qr7215-utility"))
-                             : padded(QStringLiteral("/usr/local/UPS tools/"), 'b', padding,
-                                      QStringLiteral("/qr7215 \"utility\" 100%"));
-    return path.toStdString();
-}
-
-QByteArray contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
-
-bool parseTarget(const QString& text, target& out)
-{
-    if (text == QLatin1String("com"))
-        out = target::com;
-    else if (text == QLatin1String("settings"))
-        out = target::settings;
-    else if (text == QLatin1String("autostart"))
-        out = target::autostart;
-    else
-        return false;
-    return true;
-}
-
-QString targetName(target t)
-{
-    switch (t) {
-    case target::com: return QStringLiteral("com");
-    case target::settings: return QStringLiteral("settings");
-    default: return QStringLiteral("autostart");
     }
 }
 
@@ -163,12 +141,6 @@ QList<QByteArray> validDocuments(target t, int padding)
     settingsStore::setBatPath(scriptPath('a', padding));
     documents << contents(path);
     return documents;
-}
-
-bool isSaveTempName(const QString& entry, const QString& fileName)
-{
-    static const QRegularExpression suffix(QStringLiteral("^\\.[A-Za-z0-9]{6}$"));
-    return entry.startsWith(fileName) && suffix.match(entry.mid(fileName.size())).hasMatch();
 }
 
 configHome::configHome(const QString& dir)

@@ -1,19 +1,21 @@
 // The three files the program rewrites while it runs (config_com.xml, the
 // settings store, the autostart entry), each with two records to alternate
-// between, saved through the program's own code. Shared by the save helper
-// that gets killed and by the tests that judge what it left behind.
+// between, saved through the program's own code, for the data-safety table.
 #pragma once
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
 
+class comSettings;
+
 namespace saveRecords {
 
 enum class target { com, settings, autostart };
 
-bool parseTarget(const QString& text, target& out);
-QString targetName(target t);
+// Record 'a' or 'b' of config_com.xml: every field apart from the defaults
+// and from each other, the port name stretched by padding.
+void fillCom(comSettings& s, char record, int padding);
 
 // The file the target keeps under configDir (the application's "configs"
 // folder for config_com.xml, XDG_CONFIG_HOME for the other two).
@@ -34,9 +36,8 @@ QList<QByteArray> validDocuments(target t, int padding);
 // empty folder (for the settings store: both keys of that record).
 QByteArray documentOf(target t, char record, int padding);
 
-// True for the name QSaveFile gives its temporary file beside fileName
-// ("<name>.XXXXXX").
-bool isSaveTempName(const QString& entry, const QString& fileName);
+// The file's bytes; empty when it is missing or unreadable.
+QByteArray contents(const QString& path);
 
 // Points XDG_CONFIG_HOME at a folder for as long as it lives.
 class configHome

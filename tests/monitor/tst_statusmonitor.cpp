@@ -1,0 +1,347 @@
+// The status block's decoding, the poll thread and the status page, against
+// the fake device library. The decoder: what the last of a run of blocks
+// shows and the DC_OK and SW edges the run reports, in the order the page acts
+// on them. The thread: the block it reads and its stop in every state. The
+// page, where it adds to the decoder: the blank display of a closed link, the
+// watch that goes on while its tab is not current (and the labels a block
+// leaves alone), the poll period, and the power-event settings acted on with
+// a real script while another tab is current.
+#include "batthread.h"
+#include "deliverycounter.h"
+#include "fakelink.h"
+#include "logcapture.h"
+#include "monitorthread.h"
+#include "pageprobe.h"
+#include "scripthelper.h"
+#include "settingsstore.h"
+#include "statusdecoder.h"
+#include "testenv.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+
+using probe = statusMonitorWidgetProbe;
+using namespace statusDecoder;
+
+namespace {
+
+// "40026=37 40027=1": registers by number, the rest zero.
+block parse(const QString& text)
+{
+    block b{};
+    for (const QString& reg : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        const QStringList kv = reg.split(QLatin1Char('='));
+        b[kv[0].toInt() - 40016] = kv[1].toUShort();
+    }
+    return b;
+}
+
+// The module's status registers, as parse() reads them.
+void onTheModule(const QString& text)
+{
+    const block b = parse(text);
+    for (int i = 0; i < int(b.size()); ++i)
+        fakesdk::setRegister(40016 + i, b[i]);
+}
+
+// "in | out | level | charging | supply | lit LEDs | policy mode"; "-" for a
+// label the block leaves as it is.
+QString shown(const view& v)
+{
+    const bool on[] = {v.dcOk, v.batMode, v.batReady, v.sw, v.remote, v.batStart, v.devSts};
+    const char* const names[] = {"DC_OK", "Bat.Mode", "Bat.Ready", "SW", "Remote", "Bat.Start", "Dev.PSts"};
+    QStringList lit;
+    for (int i = 0; i < 7; ++i)
+        if (on[i])
+            lit << QLatin1String(names[i]);
+    const auto orDash = [](const QString& s) { return s.isEmpty() ? QStringLiteral("-") : s; };
+    return QStringList{v.voltageInput, v.voltageOutput, QString::number(v.batteryLevel), orDash(v.chargingStatus),
+                       orDash(v.powerSupply), lit.join(QLatin1Char('+')), v.policyMode}
+        .join(QStringLiteral(" | "));
+}
+
+} // namespace
+
+class tst_statusMonitor : public QObject
+{
+    Q_OBJECT
+private slots:
+    void cleanup() { fakeLink::closeAny(); }
+    void decode_data();
+    void decode();
+    void readsTheStatusBlockWhole();
+    void stopEndsThePoll_data();
+    void stopEndsThePoll();
+    void blanksOnlyWhileTheLinkIsClosed();
+    void watchGoesOnWhileItsTabIsNotCurrent();
+    void pollPeriodTakesEffectAtNextStart();
+    void delayAndRestoreOnAnotherTab();
+};
+
+void tst_statusMonitor::decode_data()
+{
+    QTest::addColumn<quint32>("policy");
+    QTest::addColumn<QStringList>("blocks");
+    QTest::addColumn<QString>("last");        // what the last block shows
+    QTest::addColumn<QStringList>("trace");   // "step:log line", "step:DC_OK on|off", "step:script"
+
+    const QStringList onDc{"0:DC is connected.", "0:DC_OK on"};
+    const auto idle = [](const QString& leds) { return "0mV | 0mV | 0 | - | - | " + leds + " | PC"; };
+    const auto row = [&](const char* name, const char* block, const QString& last) {
+        QTest::newRow(name) << 0u << QStringList{block} << last << onDc;
+    };
+    row("DC, level 99: Charging, 0.3 A", "40016=24000 40018=12000 40026=99 40027=1 40028=1 40035=3",
+        "24000mV | 12000mV | 99 | Charging | DC | DC_OK | 0.3 A");
+    row("DC, level 100: Charge Full, endless time", "40026=100 40027=1 40028=1 40035=5",
+        "0mV | 0mV | 100 | Charge Full | DC | DC_OK | " + QString(QChar(0x221E)) + " Sec.");
+    row("DC, level 150: charging left alone, largest voltage in plain decimal",
+        "40016=65535 40018=1 40026=150 40027=1 40028=1 40035=10", "65535mV | 1mV | 150 | - | DC | DC_OK | NULL");
+    row("battery, level 100: Discharging", "40026=100 40027=2 40028=1",
+        "0mV | 0mV | 100 | Discharging | UPS | DC_OK | PC");
+    row("source 0 leaves both labels, neighbours are not shown", "40017=111 40019=222 40025=333 40026=50 40028=1",
+        "0mV | 0mV | 50 | - | - | DC_OK | PC");
+    for (const auto& led : {std::make_pair(40029, "Bat.Mode"), std::make_pair(40030, "Bat.Ready"),
+                            std::make_pair(40032, "Remote"), std::make_pair(40033, "Bat.Start"),
+                            std::make_pair(40034, "Dev.PSts")})
+        QTest::addRow("%d lights %s", led.first, led.second)
+            << 0u << QStringList{QStringLiteral("40028=1 %1=65535").arg(led.first)}
+            << idle(QStringLiteral("DC_OK+") + QLatin1String(led.second)) << onDc;
+
+    // Policy 1 starts the script on a loss of DC (before its line), policy 2
+    // on SW going on (after its line). The state before the first block is
+    // unknown: a start on battery, or with SW on, is an edge like any other.
+    for (quint32 p : {0u, 1u, 2u}) {
+        const auto script = [p](quint32 policy, const char* step) {
+            return p == policy ? QStringList{QLatin1String(step) + QStringLiteral(":script")} : QStringList{};
+        };
+        QTest::addRow("DC lost and back, policy %u", p)
+            << p << QStringList{"40028=1", "40028=1", "40028=0", "40028=0", "40028=1"} << idle("DC_OK")
+            << onDc + script(1, "2")
+                   + QStringList{"2:DC is broken.", "2:DC_OK off", "4:DC is connected.", "4:DC_OK on"};
+        QTest::addRow("start on battery, policy %u", p)
+            << p << QStringList{"40028=0", "40028=0", "40028=1"} << idle("DC_OK")
+            << script(1, "0") + QStringList{"0:DC is broken.", "0:DC_OK off", "2:DC is connected.", "2:DC_OK on"};
+        QTest::addRow("SW on and off, policy %u", p)
+            << p << QStringList{"40028=1", "40028=1 40031=5", "40028=1 40031=5", "40028=1"} << idle("DC_OK")
+            << onDc + QStringList{"1:SW ON."} + script(2, "1") + QStringList{"3:SW OFF."};
+        QTest::addRow("start with SW on, then DC lost, policy %u", p)
+            << p << QStringList{"40028=1 40031=5", "40031=5"} << idle("SW")
+            << onDc + QStringList{"0:SW ON."} + script(2, "0") + script(1, "1")
+                   + QStringList{"1:DC is broken.", "1:DC_OK off"};
+    }
+    QTest::newRow("SW changing between non-zero values says nothing")
+        << 2u << QStringList{"40028=1 40031=3", "40028=1 40031=7", "40028=1 40031=3"} << idle("DC_OK+SW")
+        << onDc + QStringList{"0:SW ON.", "0:script"};
+    QTest::newRow("DC changing between non-zero values says nothing")
+        << 1u << QStringList{"40028=1", "40028=2", "40028=9"} << idle("DC_OK") << onDc;
+    QTest::newRow("both edges in one block: DC first")
+        << 1u << QStringList{"40028=1", "40031=1"} << idle("SW")
+        << onDc + QStringList{"1:script", "1:DC is broken.", "1:DC_OK off", "1:SW ON."};
+    QTest::newRow("policy 3 starts nothing") << 3u << QStringList{"40028=1", "40031=1"} << idle("SW")
+                                             << onDc + QStringList{"1:DC is broken.", "1:DC_OK off", "1:SW ON."};
+}
+
+void tst_statusMonitor::decode()
+{
+    QFETCH(quint32, policy);
+    QFETCH(QStringList, blocks);
+    QFETCH(QString, last);
+    QFETCH(QStringList, trace);
+
+    edgeState state;
+    QStringList seen;
+    view v;
+    for (int step = 0; step < blocks.size(); ++step) {
+        const update u = statusDecoder::decode(parse(blocks[step]), state, policy);
+        for (const action& a : u.actions) {
+            const QString what = a.what == action::Log         ? a.text
+                                 : a.what == action::EmitDcOk ? QString(a.state ? "DC_OK on" : "DC_OK off")
+                                                               : QStringLiteral("script");
+            seen << QString::number(step) + QLatin1Char(':') + what;
+        }
+        state = u.state;
+        v = u.shown;
+    }
+    QCOMPARE(seen, trace);
+    QCOMPARE(shown(v), last);
+}
+
+void tst_statusMonitor::readsTheStatusBlockWhole()
+{
+    fakeLink link;
+    monitorThread::statusBlock expected;
+    for (int i = 0; i < monitorThread::kStatusCount; ++i)
+        fakesdk::setRegister(40016 + i, expected[i] = quint16(1000 + 17 * i));
+    fakesdk::setRegister(40015, 7);   // neighbours must not leak in
+    fakesdk::setRegister(40036, 7);
+    monitorThread thread;
+    deliveryCounter finished(&thread, &monitorThread::signalFinished);
+    thread.startPoll(10);
+    QTRY_VERIFY(finished.count() >= 2);
+    QCOMPARE(thread.registers(), expected);
+    QVERIFY(thread.stopPoll());
+    for (const fakesdk::Call& c : fakesdk::calls())
+        if (c.function == "read")
+            QCOMPARE(std::make_pair(c.start, c.count), std::make_pair(40016u, 20u));
+}
+
+void tst_statusMonitor::stopEndsThePoll_data()
+{
+    QTest::addColumn<int>("rounds");   // started and stopped this often first
+    QTest::addColumn<quint32>("period");
+    QTest::addColumn<bool>("destroy");   // ended by deleting it instead
+    QTest::newRow("never started") << 0 << 5u << false;
+    QTest::newRow("while polling") << 1 << 5u << false;
+    QTest::newRow("started and stopped five times") << 5 << 5u << false;
+    // The first read would come after a minute: the stop cuts the sleep short.
+    QTest::newRow("during a minute-long period") << 1 << 60000u << false;
+    QTest::newRow("destroyed while polling") << 1 << 5u << true;
+}
+
+void tst_statusMonitor::stopEndsThePoll()
+{
+    QFETCH(int, rounds);
+    QFETCH(quint32, period);
+    QFETCH(bool, destroy);
+    fakeLink link;
+    auto thread = std::make_unique<monitorThread>();
+    deliveryCounter blocks(thread.get(), &monitorThread::signalFinished);
+    for (int round = 1; round <= rounds; ++round) {
+        const int before = blocks.count();
+        thread->startPoll(period);
+        QTRY_VERIFY(period > 1000 || blocks.count() > before);
+        if (round < rounds)
+            QVERIFY(thread->stopPoll());
+    }
+    QElapsedTimer clock;
+    clock.start();
+    if (destroy)
+        thread.reset();   // joins: a running QThread destroyed would abort
+    else
+        QVERIFY(thread->stopPoll() && !thread->isRunning() && !thread->stopRequested());
+    QVERIFY2(clock.elapsed() < 30000, "the stop waited the period out");
+    QCOMPARE(fakesdk::countCalls("read") == 0, period > 1000 || rounds == 0);
+    if (thread) {
+        const int count = blocks.count();
+        thread->startPoll(5);   // and it starts again
+        QTRY_VERIFY(blocks.count() > count);
+    }
+}
+
+void tst_statusMonitor::blanksOnlyWhileTheLinkIsClosed()
+{
+    fakeLink link;
+    onTheModule("40016=24000 40026=80 40027=2 40032=1");
+    statusMonitorWidget page;
+    comSettings settings;
+    page.slotOnConnect(settings);
+    deliveryCounter blocks(probe::poller(page), &monitorThread::signalFinished);
+    QTRY_VERIFY(blocks.count() >= 10);   // a few refresh ticks with the link open
+    QCOMPARE(probe::label(page, "m_lblVoltageInputValue"), QStringLiteral("24000mV"));
+    QVERIFY(probe::lit(page, "m_ledRemote"));
+
+    // Values of a closed link are not shown as if they were live.
+    fakeLink::closeAny();
+    QTRY_COMPARE(probe::label(page, "m_lblVoltageInputValue"), QStringLiteral("0mV"));
+    QCOMPARE(probe::label(page, "m_lblPowerSupplyValue"), QStringLiteral("NULL"));
+    QCOMPARE(probe::gauge(page)->value(), 0);
+    QVERIFY(!probe::lit(page, "m_ledRemote"));
+}
+
+void tst_statusMonitor::watchGoesOnWhileItsTabIsNotCurrent()
+{
+    fakeLink link;
+    LogCapture log;
+    statusMonitorWidget page;
+    QSignalSpy dcOk(&page, SIGNAL(signalDC_OK(bool)));
+    probe::feed(page, parse("40026=55 40027=2 40028=1"));
+    // Source 0 and level 150: both texts stay, the rest updates, the gauge clamps.
+    probe::feed(page, parse("40016=777 40026=150 40028=1"));
+    QCOMPARE(probe::label(page, "m_lblPowerSupplyValue"), QStringLiteral("UPS"));
+    QCOMPARE(probe::label(page, "m_lblVoltageInputValue"), QStringLiteral("777mV"));
+    QCOMPARE(probe::gauge(page)->value(), 100);
+
+    page.slotOnSetEnabled(false);   // another tab became current
+    probe::feed(page, parse("40016=888"), false);
+    QCOMPARE(probe::label(page, "m_lblVoltageInputValue"), QStringLiteral("777mV"));
+    QTRY_COMPARE(log.lines, (QStringList{"DC is connected.", "DC is broken."}));
+    QCOMPARE(dcOk.count(), 2);
+    QCOMPARE(dcOk.at(1).at(0).toBool(), false);
+    page.slotOnSetEnabled(true);   // its tab is back: the last block shows, kept texts too
+    QCOMPARE(probe::label(page, "m_lblVoltageInputValue"), QStringLiteral("888mV"));
+    QCOMPARE(probe::label(page, "m_lblBatteryChargingStatusValue"), QStringLiteral("Discharging"));
+}
+
+void tst_statusMonitor::pollPeriodTakesEffectAtNextStart()
+{
+    fakeLink link;
+    statusMonitorWidget page;
+    comSettings settings;
+    page.slotOnConnect(settings);
+    page.slotOnPollCycleChanged(40);
+    QCOMPARE(probe::poller(page)->pollCycle(), settings.pollDelay);
+    page.slotOnSetEnabled(false);
+    page.slotOnSetEnabled(true);
+    QCOMPARE(probe::poller(page)->pollCycle(), 40u);
+    settings.pollDelay = 25;
+    page.slotOnConnect(settings);
+    QCOMPARE(probe::poller(page)->pollCycle(), 25u);
+    QVERIFY(probe::poller(page)->isRunning());
+}
+
+void tst_statusMonitor::delayAndRestoreOnAnotherTab()
+{
+    const QString dir = testsupport::tempRoot() + QStringLiteral("/events");
+    QDir().mkpath(dir);
+    const QString events = dir + "/events";
+    settingsStore::setBatPath(scripthelper::writeScript(
+        dir + "/events.sh", "#!/bin/sh\necho \"$QR7215_EVENT $QR7215_BATTERY_LEVEL\" >> '" + events.toUtf8() + "'\n"));
+    settingsStore::setBatExecutePolicy(1);
+    LogCapture log;
+    statusMonitorWidget page;
+    QSignalSpy notes(&page, SIGNAL(signalNotify(const QString&, const QString&, bool, const QString&)));
+    // Changed after the page was built: the page takes them from the store.
+    settingsStore::setBatDelay(1);
+    settingsStore::setBatOnRestore(true);
+    page.slotOnPowerEventSettingsChanged();
+
+    probe::feed(page, parse("40028=1 40026=100"), false);
+    probe::feed(page, parse("40028=0 40026=97"), false);
+    QCOMPARE(page.pendingScriptSeconds(), 1);
+    QCOMPARE(log.count("Post-process script pending: it runs in 1 s unless DC returns."), 1);
+    QVERIFY(!probe::runner(page)->isRunning());
+    // The delay runs out with no block at all.
+    QTRY_COMPARE(scripthelper::readAll(events), QStringLiteral("DC_LOST 97"));
+    QCOMPARE(page.pendingScriptSeconds(), -1);
+    QTRY_VERIFY(probe::runner(page)->isFinished());
+
+    probe::feed(page, parse("40028=1 40026=98"), false);
+    QTRY_COMPARE(scripthelper::readAll(events), QStringLiteral("DC_LOST 97\nDC_RESTORED 98"));
+    QTRY_VERIFY(probe::runner(page)->isFinished());
+
+    // A loss that DC outlasts: nothing runs.
+    probe::feed(page, parse("40028=0"), false);
+    QVERIFY(page.pendingScriptSeconds() > 0);
+    probe::feed(page, parse("40028=1"), false);
+    QCOMPARE(log.count("Post-process script cancelled: DC returned after 0 s."), 1);
+    QCOMPARE(page.pendingScriptSeconds(), -1);
+
+    // Both script outcomes included, which arrive from the runner's thread.
+    QTRY_COMPARE(notes.count(), 9);
+    QStringList summaries;
+    for (const QList<QVariant>& n : qAsConst(notes))
+        summaries << n.at(0).toString() + (n.at(2).toBool() ? " (critical)" : "");
+    QCOMPARE(summaries.count("Post-process script"), 2);
+    QCOMPARE(summaries.count("DC input lost (critical)"), 2);
+    QCOMPARE(summaries.count("DC input restored"), 2);
+    QCOMPARE(summaries.count("Post-process script pending"), 2);
+    QCOMPARE(summaries.count("Post-process script cancelled"), 1);
+
+    settingsStore::setBatPath(QString());
+    settingsStore::setBatExecutePolicy(0);
+    settingsStore::setBatDelay(0);
+    settingsStore::setBatOnRestore(false);
+}
+
+QR_TEST_MAIN(tst_statusMonitor)
+#include "tst_statusmonitor.moc"
