@@ -1,0 +1,338 @@
+// The module simulator's parts as plain functions: the CRC, cutting the byte
+// stream into frames, wire times, the register bank's access rules and battery,
+// the slave's answer (or silence) to whole frames, and the operator's commands.
+#include <QtTest>
+
+#include <chrono>
+
+#include "commandparser.h"
+#include "frameassembler.h"
+#include "modbusslave.h"
+#include "registerbank.h"
+#include "rtuframe.h"
+#include "testenv.h"
+#include "wiretime.h"
+
+using namespace qr7215sim;
+using namespace std::chrono;
+
+Q_DECLARE_METATYPE(qr7215sim::commandKind)
+
+namespace {
+
+std::vector<uint8_t> bytes(const QString& hex)
+{
+    const QByteArray raw = QByteArray::fromHex(hex.toLatin1());
+    return std::vector<uint8_t>(raw.begin(), raw.end());
+}
+
+std::vector<uint8_t> withCrc(const QString& hex)
+{
+    std::vector<uint8_t> f = bytes(hex);
+    appendCrc(f);
+    return f;
+}
+
+QString hexOf(const std::vector<uint8_t>& f)
+{
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(f.data()), int(f.size())).toHex());
+}
+
+// "REG=V REG=V" with the bank's values for the registers named in want, so
+// that a mismatch shows every register side by side.
+QString valuesLike(const registerBank& bank, const QString& want)
+{
+    QStringList got;
+    for (const QString& pair : want.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        const int reg = pair.section(QLatin1Char('='), 0, 0).toInt();
+        uint16_t v = 0;
+        got << QStringLiteral("%1=%2").arg(reg).arg(bank.get(reg, v) ? int(v) : -1);
+    }
+    return got.join(QLatin1Char(' '));
+}
+
+void accepted(const char* name, const char* line, commandKind kind, int reg = 0, int value = 0)
+{
+    QTest::newRow(name) << QString::fromLatin1(line) << kind << reg << value << QString();
+}
+
+void refused(const char* name, const char* line, const char* reason)
+{
+    QTest::newRow(name) << QString::fromLatin1(line) << commandKind::quit << 0 << 0 << QString::fromLatin1(reason);
+}
+
+} // namespace
+
+class tst_simulator : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void crcCatchesDamage()
+    {
+        std::vector<uint8_t> f = withCrc(QStringLiteral("01030000000a"));
+        QCOMPARE(hexOf(f).right(4), QStringLiteral("c5cd"));  // low byte first
+        QVERIFY(crcValid(f));
+        for (size_t i = 0; i < f.size(); ++i) {
+            std::vector<uint8_t> damaged = f;
+            damaged[i] ^= 0x01;
+            QVERIFY2(!crcValid(damaged), qPrintable(QStringLiteral("byte %1").arg(i)));
+        }
+        // One byte and its correct CRC are still no frame.
+        QVERIFY(!crcValid(withCrc(QStringLiteral("01"))));
+    }
+
+    void assembler_data()
+    {
+        // Steps: "feed MS HEX" gives bytes at MS, "take MS HEX,HEX" or "take MS -"
+        // expects the frames complete at MS (15 ms of silence end a frame).
+        QTest::addColumn<QStringList>("steps");
+        const QString read = hexOf(withCrc(QStringLiteral("010300100014")));
+        const QString single = hexOf(withCrc(QStringLiteral("010600040037")));
+        const QString several = hexOf(withCrc(QStringLiteral("01100004000204000a0014")));
+        const QString odd = hexOf(withCrc(QStringLiteral("012b0e0100")));
+        QTest::newRow("three functions in one read, cut by length")
+            << QStringList{"feed 0 " + read + single + several, "take 0 " + read + "," + single + "," + several};
+        QTest::newRow("the rest comes later: after one byte, before the byte count")
+            << QStringList{"feed 0 " + read.left(2), "take 1 -", "feed 2 " + read.mid(2) + several.left(12),
+                           "take 2 " + read, "feed 3 " + several.mid(12), "take 3 " + several};
+        QTest::newRow("a frame cut short is dropped after the silence")
+            << QStringList{"feed 0 " + read.left(10), "take 20 -"};
+        QTest::newRow("an unknown function ends by silence")
+            << QStringList{"feed 0 " + odd, "take 5 -", "take 15 " + odd};
+        QTest::newRow("noise claiming a long frame, then a gap")
+            << QStringList{"feed 0 ff10", "feed 30 " + read, "take 30 " + read};
+    }
+
+    void assembler()
+    {
+        QFETCH(QStringList, steps);
+        frameAssembler a(milliseconds(15));
+        const auto t = steady_clock::now();
+        for (const QString& step : steps) {
+            const QStringList w = step.split(QLatin1Char(' '));
+            const auto at = t + milliseconds(w[1].toInt());
+            if (w[0] == QLatin1String("feed")) {
+                const std::vector<uint8_t> b = bytes(w[2]);
+                a.feed(b.data(), b.size(), at);
+                continue;
+            }
+            QStringList got;
+            for (const auto& f : a.takeFrames(at))
+                got << hexOf(f);
+            QCOMPARE(got.join(QLatin1Char(',')), w[2] == QLatin1String("-") ? QString() : w[2]);
+        }
+        QVERIFY(!a.silenceDeadline());  // nothing is left waiting
+    }
+
+    void wireTimes_data()
+    {
+        // Reading 20 registers: 8 bytes out, 5 + 40 back, 10 bits a character.
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<qint64>("ns");
+        QTest::newRow("19200: silences of 3.5 characters") << 19200 << qint64(31250000);
+        QTest::newRow("38400: silences of 1.75 ms, rounded up") << 38400 << qint64(17302084);
+        QTest::newRow("no baud rate") << 0 << qint64(0);
+    }
+
+    void wireTimes()
+    {
+        QFETCH(int, baud);
+        QFETCH(qint64, ns);
+        QCOMPARE(qint64(wireTime(8, 45, unsigned(baud)).count()), ns);
+    }
+
+    void bankWrites_data()
+    {
+        QTest::addColumn<int>("reg");
+        QTest::addColumn<QString>("values");
+        QTest::addColumn<int>("exception");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("top of a range") << 40000 << "247" << 0 << "40000=247";
+        QTest::newRow("above a range") << 40001 << "8" << 3 << "40001=7";
+        QTest::newRow("bottom of a range") << 40007 << "5000" << 0 << "40007=5000";
+        QTest::newRow("below a range") << 40007 << "4999" << 3 << "40007=12000";
+        QTest::newRow("a command acts and reads 0") << 40011 << "2" << 0 << "40011=0";
+        QTest::newRow("read-only") << 40012 << "1" << 2 << "40012=2200";
+        QTest::newRow("the gap") << 40036 << "1" << 2 << "";
+        QTest::newRow("several") << 40004 << "30 60 20" << 0 << "40004=30 40005=60 40006=20";
+        QTest::newRow("several, the last out of range: none stored")
+            << 40008 << "2000 2" << 3 << "40008=1500 40009=1";
+        QTest::newRow("several ending on a read-only: none stored")
+            << 40009 << "0 0 1 5" << 2 << "40009=1 40010=1";
+        QTest::newRow("the policy setting is mirrored") << 40003 << "6" << 0 << "40003=6 40035=6";
+    }
+
+    void bankWrites()
+    {
+        QFETCH(int, reg);
+        QFETCH(QString, values);
+        QFETCH(int, exception);
+        QFETCH(QString, after);
+        std::vector<uint16_t> v;
+        for (const QString& n : values.split(QLatin1Char(' ')))
+            v.push_back(uint16_t(n.toUInt()));
+        registerBank bank;
+        QCOMPARE(int(bank.write(uint16_t(reg - 40000), v)), exception);
+        QCOMPARE(valuesLike(bank, after), after);
+    }
+
+    void battery_data()
+    {
+        // Steps: fail, restore, step (one percent), "set REG V" (the operator),
+        // moving or idle (the battery), or "REG=V ..." to expect.
+        QTest::addColumn<QStringList>("steps");
+        QTest::newRow("power fails: on battery, draining")
+            << QStringList{"idle", "fail", "40028=0 40027=2 40029=1 40016=0 40017=0 40021=1200", "moving",
+                           "step", "step", "40026=98 40030=1"};
+        QTest::newRow("at the low level still ready, below it not")
+            << QStringList{"fail", "set 40026 21", "step", "40026=20 40030=1", "step", "40026=19 40030=0"};
+        QTest::newRow("an empty battery stops")
+            << QStringList{"fail", "set 40026 1", "step", "40026=0 40030=0", "idle", "step", "40026=0"};
+        QTest::newRow("power returns: charging until full")
+            << QStringList{"fail", "set 40026 99", "restore",
+                           "40028=1 40027=1 40029=0 40016=24000 40017=850 40021=500", "moving",
+                           "step", "40026=100 40021=0", "idle", "step", "40026=100"};
+        QTest::newRow("a second failure keeps the input that comes back")
+            << QStringList{"fail", "fail", "restore", "40016=24000 40017=850"};
+        QTest::newRow("the operator's policy setting is mirrored") << QStringList{"set 40003 2", "40035=2"};
+    }
+
+    void battery()
+    {
+        QFETCH(QStringList, steps);
+        registerBank bank;
+        for (const QString& step : steps) {
+            const QStringList w = step.split(QLatin1Char(' '));
+            if (w[0] == QLatin1String("fail"))
+                bank.powerFail();
+            else if (w[0] == QLatin1String("restore"))
+                bank.powerRestore();
+            else if (w[0] == QLatin1String("step"))
+                bank.stepBattery();
+            else if (w[0] == QLatin1String("set"))
+                QVERIFY(bank.set(w[1].toInt(), uint16_t(w[2].toUInt())));
+            else if (w[0] == QLatin1String("moving") || w[0] == QLatin1String("idle"))
+                QVERIFY2(bank.batteryMoving() == (w[0] == QLatin1String("moving")), qPrintable(step));
+            else
+                QCOMPARE(valuesLike(bank, step), step);
+        }
+    }
+
+    void slaveAnswers_data()
+    {
+        // The slave is number 1. A request is given without its CRC, or with the
+        // CRC after a blank; the answer without its CRC, "none" or "bad crc".
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("request");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<int>("counted");
+        QTest::newRow("read identification") << "" << "010300280004" << "0103087215006600d7006e" << "" << 1;
+        QTest::newRow("read running into the gap") << "" << "010300230002" << "018302" << "" << 1;
+        QTest::newRow("read count 0") << "" << "010300000000" << "018303" << "" << 1;
+        QTest::newRow("read count 126") << "" << "01030000007e" << "018303" << "" << 1;
+        QTest::newRow("write single echoes") << "" << "010600040037" << "010600040037" << "40004=55" << 1;
+        QTest::newRow("write single refused") << "" << "010600040065" << "018603" << "40004=20" << 1;
+        QTest::newRow("write several")
+            << "" << "011000040002040021003c" << "011000040002" << "40004=33 40005=60" << 1;
+        QTest::newRow("write several, count and bytes disagree")
+            << "" << "011000040001040021003c" << "019003" << "40004=20" << 1;
+        QTest::newRow("write several refused by the bank")
+            << "" << "0110000800020407d00002" << "019003" << "40008=1500" << 1;
+        QTest::newRow("unknown function") << "" << "010400000001" << "018401" << "" << 1;
+        QTest::newRow("another slave's request") << "" << "020600040037" << "none" << "40004=20" << 0;
+        QTest::newRow("broadcast: done, unanswered") << "" << "000600040037" << "none" << "40004=55" << 0;
+        QTest::newRow("damaged: ignored") << "" << "010600040037 89dc" << "none" << "40004=20" << 0;
+        QTest::newRow("fault timeout: heard nothing") << "timeout" << "010600040037" << "none" << "40004=20" << 1;
+        QTest::newRow("fault crc: done, answer damaged")
+            << "crc" << "010600040037" << "bad crc" << "40004=55" << 1;
+        QTest::newRow("fault exception 6") << "exception" << "010600040037" << "018606" << "40004=20" << 1;
+    }
+
+    void slaveAnswers()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, request);
+        QFETCH(QString, answer);
+        QFETCH(QString, after);
+        QFETCH(int, counted);
+        registerBank bank;
+        modbusSlave slave(bank, 1);
+        faultSetting f;
+        f.mode = fault == QLatin1String("timeout") ? faultMode::timeout
+                 : fault == QLatin1String("crc")   ? faultMode::crc
+                 : fault.isEmpty()                 ? faultMode::none
+                                                   : faultMode::exception;
+        f.exceptionCode = 6;
+        slave.setFault(f);
+        const std::vector<uint8_t> frame = request.contains(QLatin1Char(' ')) ? bytes(request) : withCrc(request);
+        const std::vector<uint8_t> got = slave.handle(frame);
+        const QString body = got.empty() ? QStringLiteral("none")
+                             : !crcValid(got) ? QStringLiteral("bad crc")
+                                              : hexOf(got).chopped(4);
+        QCOMPARE(body, answer);
+        QCOMPARE(valuesLike(bank, after), after);
+        QCOMPARE(slave.requestCount(), uint64_t(counted));
+    }
+
+    void commands_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<commandKind>("kind");
+        QTest::addColumn<int>("reg");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<QString>("reason");  // why it is refused; empty when accepted
+        accepted("set, top of the range", "set 40016 65535", commandKind::set, 40016, 65535);
+        accepted("any case, blanks, tabs, hexadecimal", "  SeT\t40040   0X72aF ", commandKind::set, 40040, 0x72af);
+        accepted("get", "get 40043", commandKind::get, 40043);
+        accepted("power fail", "power fail", commandKind::powerFail);
+        accepted("power restore", "power restore", commandKind::powerRestore);
+        accepted("fault timeout", "fault timeout", commandKind::faultTimeout);
+        accepted("fault delay, longest", "fault delay 60000", commandKind::faultDelay, 0, 60000);
+        accepted("fault crc", "fault crc", commandKind::faultCrc);
+        accepted("fault exception, highest", "fault exception 255", commandKind::faultException, 0, 255);
+        accepted("fault none", "fault none", commandKind::faultNone);
+        accepted("requests", "requests", commandKind::requests);
+        accepted("pending", "pending", commandKind::pending);
+        accepted("quit", "quit", commandKind::quit);
+        refused("blanks only", "   \t ", "empty command");
+        refused("unknown command", "reboot", "unknown command \"reboot\"");
+        refused("set without value", "set 40016", "usage: set REG VALUE");
+        refused("register in the gap", "get 40036", "register 40036 does not exist");
+        refused("register not a number", "get -40000", "register \"-40000\" is not a number");
+        refused("value 65536", "set 40016 65536", "value 65536 is out of 0..65535");
+        refused("value with a unit", "set 40016 12V", "value \"12V\" is not a number");
+        refused("value of 20 digits", "set 40016 99999999999999999999",
+                "value \"99999999999999999999\" is not a number");
+        refused("get without register", "get", "usage: get REG");
+        refused("power off", "power off", "usage: power fail|restore");
+        refused("fault alone", "fault", "usage: fault timeout|delay MS|crc|exception CODE|none");
+        refused("unknown fault", "fault noise",
+                "unknown fault \"noise\" (timeout, delay, crc, exception or none)");
+        refused("delay without ms", "fault delay", "usage: fault delay MS");
+        refused("exception 0", "fault exception 0", "exception code 0 is out of 1..255");
+        refused("fault crc with argument", "fault crc 3", "usage: fault crc");
+        refused("quit with argument", "quit now", "usage: quit");
+    }
+
+    void commands()
+    {
+        QFETCH(QString, line);
+        QFETCH(commandKind, kind);
+        QFETCH(int, reg);
+        QFETCH(int, value);
+        QFETCH(QString, reason);
+        const parseResult r = parseCommand(line.toStdString());
+        QCOMPARE(QString::fromStdString(r.error), reason);
+        QCOMPARE(r.ok, reason.isEmpty());
+        if (r.ok) {
+            QCOMPARE(r.command.kind, kind);
+            QCOMPARE(r.command.reg, reg);
+            QCOMPARE(r.command.value, value);
+        }
+    }
+};
+
+QR_TEST_GUILESS_MAIN(tst_simulator)
+#include "tst_simulator.moc"
