@@ -2,6 +2,8 @@
 
 #include "comadapter.h"
 #include "comportnames.h"
+#include "consoleprint.h"
+#include "ctlmonitor.h"
 #include "ctlexit.h"
 #include "dataobject.h"
 #include "jsonstatus.h"
@@ -215,7 +217,17 @@ int ctlCommands::watch(const ctlOptions& o)
     return ctlExit::Ok;
 }
 
-int ctlCommands::monitor(const ctlOptions&)
+int ctlCommands::monitor(const ctlOptions& o)
 {
-    return fail(ctlExit::Usage, QStringLiteral("monitor is not available in this build"));
+    // The program's log lines, stamped as its log page stamps them, from the
+    // open on.
+    connect(&g_consolePrint, &consolePrint::signalShowMsg, this,
+            [this](const QString& line) { m_err << ctlMonitor::stamped(line) << Qt::endl; });
+    // The first open is the caller's: a port that is missing, held or
+    // forbidden ends the monitor with the exit code that says so, and a
+    // service manager starts it again later.
+    ctlMonitor monitor;
+    if (const int code = open(o))
+        return code;
+    return monitor.run(o);
 }

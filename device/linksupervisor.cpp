@@ -38,6 +38,17 @@ void linkSupervisor::open(const comSettings& settings, bool keepTrying)
     startAttempt();
 }
 
+void linkSupervisor::adoptOpenLink(const comSettings& settings)
+{
+    if (m_state != state::Closed || !g_comAdapter.isConnected())
+        return;
+    m_settings.assignFrom(settings);
+    m_keepTrying = true;
+    m_lastReported = 0;
+    m_retryMs = kFirstRetryMs;
+    setState(state::Open);
+}
+
 void linkSupervisor::close()
 {
     const state was = m_state;

@@ -35,6 +35,10 @@ public:
     // are repeated with the back-off instead of ending in Closed. Ignored
     // unless Closed.
     void open(const comSettings& settings, bool keepTrying);
+    // Takes over a link the caller has just opened with settings, as if
+    // open() had opened it: a loss from here on is reopened by itself.
+    // Ignored unless Closed and the adapter is connected.
+    void adoptOpenLink(const comSettings& settings);
     // Disconnect: cancels an attempt or a wait for the next one, or closes
     // the open link.
     void close();
