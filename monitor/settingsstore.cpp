@@ -21,6 +21,8 @@ const QString kLowLevel = QStringLiteral("batLowLevel");
 const QString kLowRuntime = QStringLiteral("batLowRuntime");
 const QString kOnRestore = QStringLiteral("batOnRestore");
 const QString kNotify = QStringLiteral("notify");
+const QString kNutFeed = QStringLiteral("nutFeed");
+const QString kNutFile = QStringLiteral("nutFile");
 
 bool storeIsFile()
 {
@@ -227,6 +229,26 @@ void setBatOnRestore(bool on)
 void setNotify(bool on)
 {
     writeValue(kNotify, on);
+}
+
+bool nutFeed()
+{
+    return readValue(kNutFeed, false).toBool();
+}
+
+QString nutFilePath()
+{
+    return readValue(kNutFile, QString()).toString();
+}
+
+void setNutFeed(bool on)
+{
+    writeValue(kNutFeed, on);
+}
+
+void setNutFilePath(const QString& path)
+{
+    writeValue(kNutFile, path);
 }
 
 } // namespace settingsStore

@@ -28,4 +28,11 @@ void setBatLowRuntime(int minutes);
 void setBatOnRestore(bool on);
 void setNotify(bool on);
 
+// The NUT data file (dummy-ups) the program writes while it watches: off
+// and no path when absent.
+bool nutFeed();
+QString nutFilePath();
+void setNutFeed(bool on);
+void setNutFilePath(const QString& path);
+
 } // namespace settingsStore

@@ -2,6 +2,8 @@
 #include "ui_statusmonitorwidget.h"
 
 #include "comadapter.h"
+#include "consoleprint.h"
+#include "nutdatafile.h"
 #include "scriptprocess.h"
 #include "settingsstore.h"
 
@@ -32,6 +34,10 @@ statusMonitorWidget::statusMonitorWidget(QWidget* parent)
     connect(m_watch, &powerWatch::signalDC_OK, this, &statusMonitorWidget::signalDC_OK);
     connect(m_watch, &powerWatch::signalNotify, this, &statusMonitorWidget::signalNotify);
 
+    connect(&g_consolePrint, &consolePrint::signalShowFwVer, this, [this](const QString& version) {
+        if (version != QLatin1String("0000"))
+            m_firmware = version;
+    });
     slotOnLoadFromRegisterTable();
 
     m_timer = new QTimer(this);
@@ -121,12 +127,31 @@ void statusMonitorWidget::slotOnLoadFromRegisterTable()
     m_batPath = settingsStore::batPath();
     m_policy = settingsStore::batExecutePolicy();
     m_watch->reloadSettings();
+    followNutFeed();
 }
 
 void statusMonitorWidget::slotOnPowerEventSettingsChanged()
 {
     m_watch->reloadSettings();
     m_watch->setPolicy(m_policy);
+    followNutFeed();
+}
+
+void statusMonitorWidget::followNutFeed()
+{
+    const QString path = settingsStore::nutFeed() ? settingsStore::nutFilePath() : QString();
+    if (m_nutFile && m_nutFile->path() == path)
+        return;
+    delete m_nutFile;
+    if (path.isEmpty())
+        return;
+    m_nutFile = new nutDataFile(path, this);
+    m_nutFile->slotOnFirmware(m_firmware);
+    connect(m_watch, &powerWatch::signalBlock, m_nutFile.data(),
+            [file = m_nutFile.data()](const statusDecoder::block& registers, const statusDecoder::update&) {
+                file->slotOnBlock(registers);
+            });
+    connect(&g_consolePrint, &consolePrint::signalShowFwVer, m_nutFile.data(), &nutDataFile::slotOnFirmware);
 }
 
 void statusMonitorWidget::slotOnCancelPendingScript()

@@ -8,9 +8,11 @@
 #include "powerwatch.h"
 #include "statusdecoder.h"
 
+#include <QPointer>
 #include <QString>
 
 class QTimer;
+class nutDataFile;
 
 namespace Ui {
 class statusMonitorWidget;
@@ -68,6 +70,8 @@ private:
     friend class statusMonitorWidgetProbe;
 
     void showView(const statusDecoder::view& view);
+    // Starts, moves or ends the NUT data file as the store says.
+    void followNutFeed();
 
     Ui::statusMonitorWidget* ui;
     QTimer* m_timer = nullptr;
@@ -82,4 +86,7 @@ private:
     // What the last block showed, for the display when its tab comes back.
     statusDecoder::view m_lastView;
     bool m_haveView = false;
+    QPointer<nutDataFile> m_nutFile;
+    // As the last open reported it, for a feed switched on later.
+    QString m_firmware;
 };

@@ -144,12 +144,19 @@ QLayout* configWidget::createPowerEventControls()
     m_checkOnRestore->setObjectName(QStringLiteral("m_checkOnRestore"));
     m_checkNotify = new QCheckBox(tr("Notifications"));
     m_checkNotify->setObjectName(QStringLiteral("m_checkNotify"));
+    m_checkNutFeed = new QCheckBox(tr("Feed NUT (dummy-ups data file)"));
+    m_checkNutFeed->setObjectName(QStringLiteral("m_checkNutFeed"));
+    m_lineEditNutFile = new QLineEdit;
+    m_lineEditNutFile->setObjectName(QStringLiteral("m_lineEditNutFile"));
+    m_lineEditNutFile->setPlaceholderText(QStringLiteral("/var/lib/qr7215/qr7215.dev"));
 
     connect(m_spinDelay, SIGNAL(valueChanged(int)), this, SLOT(slotOnDelayChanged(int)));
     connect(m_spinLowLevel, SIGNAL(valueChanged(int)), this, SLOT(slotOnLowLevelChanged(int)));
     connect(m_spinLowRuntime, SIGNAL(valueChanged(int)), this, SLOT(slotOnLowRuntimeChanged(int)));
     connect(m_checkOnRestore, SIGNAL(toggled(bool)), this, SLOT(slotOnRestoreToggled(bool)));
     connect(m_checkNotify, SIGNAL(toggled(bool)), this, SLOT(slotOnNotifyToggled(bool)));
+    connect(m_checkNutFeed, SIGNAL(toggled(bool)), this, SLOT(slotOnNutFeedToggled(bool)));
+    connect(m_lineEditNutFile, SIGNAL(editingFinished()), this, SLOT(slotOnNutFileEdited()));
 
     auto* form = new QFormLayout;
     form->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
@@ -158,6 +165,7 @@ QLayout* configWidget::createPowerEventControls()
     form->addRow(tr("Run at runtime \u2264 (min)"), m_spinLowRuntime);
     form->addRow(m_checkOnRestore);
     form->addRow(m_checkNotify);
+    form->addRow(m_checkNutFeed, m_lineEditNutFile);
     return form;
 }
 
@@ -323,6 +331,21 @@ void configWidget::slotOnNotifyToggled(bool on)
     emit signalOnPowerEventSettingsChanged();
 }
 
+void configWidget::slotOnNutFeedToggled(bool on)
+{
+    settingsStore::setNutFeed(on);
+    emit signalOnPowerEventSettingsChanged();
+}
+
+void configWidget::slotOnNutFileEdited()
+{
+    const QString path = m_lineEditNutFile->text().trimmed();
+    if (path == settingsStore::nutFilePath())
+        return;
+    settingsStore::setNutFilePath(path);
+    emit signalOnPowerEventSettingsChanged();
+}
+
 void configWidget::slotOnTestScript()
 {
     emit signalTestScript();
@@ -341,12 +364,14 @@ void configWidget::loadSettings()
     // Showing what is stored is not a change: nothing is written back.
     {
         const QSignalBlocker b1(m_spinDelay), b2(m_spinLowLevel), b3(m_spinLowRuntime), b4(m_checkOnRestore),
-            b5(m_checkNotify);
+            b5(m_checkNotify), b6(m_checkNutFeed), b7(m_lineEditNutFile);
         m_spinDelay->setValue(settingsStore::batDelay());
         m_spinLowLevel->setValue(settingsStore::batLowLevel());
         m_spinLowRuntime->setValue(settingsStore::batLowRuntime());
         m_checkOnRestore->setChecked(settingsStore::batOnRestore());
         m_checkNotify->setChecked(settingsStore::notify());
+        m_checkNutFeed->setChecked(settingsStore::nutFeed());
+        m_lineEditNutFile->setText(settingsStore::nutFilePath());
     }
 
     const quint32 stored = settingsStore::batExecutePolicy();

@@ -59,6 +59,8 @@ public slots:
     void slotOnLowRuntimeChanged(int minutes);
     void slotOnRestoreToggled(bool on);
     void slotOnNotifyToggled(bool on);
+    void slotOnNutFeedToggled(bool on);
+    void slotOnNutFileEdited();
     void slotOnTestScript();
 
 protected:
@@ -86,6 +88,8 @@ private:
     QSpinBox* m_spinLowRuntime = nullptr;
     QCheckBox* m_checkOnRestore = nullptr;
     QCheckBox* m_checkNotify = nullptr;
+    QCheckBox* m_checkNutFeed = nullptr;
+    QLineEdit* m_lineEditNutFile = nullptr;
     configDialog* m_configDialog = nullptr;
     QComboBox* m_comboPolicy = nullptr;
     quint32 m_policy = 0;

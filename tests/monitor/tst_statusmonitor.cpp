@@ -11,6 +11,7 @@
 #include "fakelink.h"
 #include "logcapture.h"
 #include "monitorthread.h"
+#include "nutdatafile.h"
 #include "pageprobe.h"
 #include "scripthelper.h"
 #include "settingsstore.h"
@@ -76,6 +77,7 @@ private slots:
     void watchGoesOnWhileItsTabIsNotCurrent();
     void pollPeriodTakesEffectAtNextStart();
     void delayAndRestoreOnAnotherTab();
+    void feedsNutAsTheStoreSays();
 };
 
 void tst_statusMonitor::decode_data()
@@ -341,6 +343,30 @@ void tst_statusMonitor::delayAndRestoreOnAnotherTab()
     settingsStore::setBatExecutePolicy(0);
     settingsStore::setBatDelay(0);
     settingsStore::setBatOnRestore(false);
+}
+
+void tst_statusMonitor::feedsNutAsTheStoreSays()
+{
+    fakeLink link;
+    const QString path = testsupport::tempRoot() + QStringLiteral("/qr7215.dev");
+    const auto holds = [&path](const char* text) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) && f.readAll().contains(text);
+    };
+    settingsStore::setNutFilePath(path);
+    statusMonitorWidget page;
+    probe::feed(page, parse("40026=55 40027=2"));
+    QVERIFY(!QFile::exists(path));   // a path alone feeds nothing
+
+    settingsStore::setNutFeed(true);
+    page.slotOnPowerEventSettingsChanged();
+    probe::feed(page, parse("40026=55 40027=2"));
+    QTRY_VERIFY(holds("ups.status: OB DISCHRG LB\nbattery.charge: 55\n"));
+
+    QCOMPARE(page.findChildren<nutDataFile*>().size(), 1);
+    settingsStore::setNutFeed(false);
+    page.slotOnPowerEventSettingsChanged();
+    QVERIFY(page.findChildren<nutDataFile*>().isEmpty());
 }
 
 QR_TEST_MAIN(tst_statusMonitor)
