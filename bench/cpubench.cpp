@@ -11,13 +11,17 @@
 #include "utilityprocess.h"
 #include "wirelimit.h"
 
+#include <QFile>
 #include <QMap>
+#include <QProcess>
+#include <QTemporaryDir>
 
 #include <algorithm>
 
 namespace {
 
 constexpr double kGoalPercent = 2.0;
+constexpr double kMonitorGoalPercent = 1.0;
 constexpr unsigned kBaud = 115200;
 // The default the program polls with: the connection page takes nothing below
 // 20 ms and raises the record's default of 10 to it, in the record too.
@@ -110,6 +114,56 @@ void measure(benchFigure& f, benchSimulator& sim, const benchOptions& o, bool co
     }
 }
 
+// qr7215ctl monitor at the poll it takes by default (that of the program),
+// with no script and no NUT file: the cost of the headless watch alone.
+void measureMonitor(benchFigure& f, benchSimulator& sim, const benchOptions& o)
+{
+    QTemporaryDir dir;
+    QFile config(dir.filePath(QStringLiteral("config_com.xml")));
+    if (!config.open(QIODevice::WriteOnly)
+        || config.write(QStringLiteral("<Settings><Setting><ComPort>%1</ComPort><BaudRate>%2</BaudRate>"
+                                       "</Setting></Settings>")
+                            .arg(sim.linkPath())
+                            .arg(kBaud)
+                            .toUtf8())
+               < 0) {
+        f.error = QStringLiteral("cannot write the connection settings");
+        return;
+    }
+    config.close();
+    QProcess monitor;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
+    monitor.setProcessEnvironment(env);
+    monitor.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    monitor.setStandardErrorFile(QProcess::nullDevice());
+    monitor.start(QStringLiteral(QR7215CTL_PATH), {QStringLiteral("--config"), config.fileName(), QStringLiteral("monitor")});
+    if (!monitor.waitForStarted(5000)
+        || !benchSupport::waitFor([&] { return sim.requests() > 20; }, 10000)) {
+        f.error = QStringLiteral("qr7215ctl monitor did not start polling");
+        return;
+    }
+    benchSupport::spin(o.quick ? 200 : 1000);
+    const qint64 pid = monitor.processId();
+    const long requests0 = sim.requests();
+    const qint64 cpu0 = processProbe::processCpuTimeNs(pid);
+    const qint64 wall0 = benchSupport::monotonicNs();
+    benchSupport::spin(o.cpuSeconds * o.cpuWindowMs);
+    const qint64 cpu1 = processProbe::processCpuTimeNs(pid);
+    const double wallS = (benchSupport::monotonicNs() - wall0) / 1e9;
+    const long requests1 = sim.requests();
+    monitor.terminate();
+    monitor.waitForFinished(5000);
+    if (cpu0 < 0 || cpu1 < 0) {
+        f.error = QStringLiteral("no CPU reading");
+        return;
+    }
+    f.value = 100.0 * (cpu1 - cpu0) / 1e9 / wallS;
+    f.note = QStringLiteral("%1 requests/s, process counters in 10 ms steps over %2 s")
+                 .arg((requests1 - requests0) / wallS, 0, 'f', 1)
+                 .arg(wallS, 0, 'f', 1);
+}
+
 } // namespace
 
 void runCpu(const benchOptions& o, figureTable& table)
@@ -135,4 +189,22 @@ void runCpu(const benchOptions& o, figureTable& table)
             measure(f, sim, o, configTab);
         table.add(f);
     }
+
+    benchFigure f;
+    f.name = QStringLiteral("cpu_ctl_monitor_115200");
+    f.title = QStringLiteral("CPU of qr7215ctl monitor");
+    f.conditions = QStringLiteral("%1 baud, poll %2 ms (its default), no window, %3 s")
+                       .arg(kBaud)
+                       .arg(kPollMs)
+                       .arg(o.cpuSeconds * o.cpuWindowMs / 1000.0, 0, 'f', 1);
+    f.unit = QStringLiteral("% of a core");
+    f.goal = kMonitorGoalPercent;
+    f.decimals = 2;
+    f.wireLimit = wireLimit::readText(20, kBaud);
+    benchSimulator sim;
+    if (!sim.start(kBaud))
+        f.error = QStringLiteral("simulator did not start");
+    else
+        measureMonitor(f, sim, o);
+    table.add(f);
 }

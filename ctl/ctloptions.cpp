@@ -26,7 +26,8 @@ const numberRule kDataBits{"data-bits", 7, 8};
 const numberRule kStopBits{"stop-bits", 1, 2};
 const numberRule kTimeout{"timeout", 1, 60000};
 const numberRule kRetries{"retries", 0, 100};
-const numberRule kPoll{"poll", 1, 60000};
+// The connection page's range: what the program would poll with.
+const numberRule kPoll{"poll", 20, 10000};
 const numberRule kInterval{"interval", 1, 3600000};
 
 bool number(const QString& text, quint32 minimum, quint32 maximum, quint32* out)
@@ -69,7 +70,7 @@ QString ctlOptions::helpText()
                "  --parity P         none, even or odd\n"
                "  --timeout MS       response time-out\n"
                "  --retries N        retries per request\n"
-               "  --poll MS          poll period of watch and monitor\n"
+               "  --poll MS          poll period of watch and monitor, 20 to 10000\n"
                "  --config FILE      read the connection settings from FILE\n"
                "\n"
                "  -h, --help         this text\n"
@@ -132,6 +133,10 @@ bool ctlOptions::parse(const QStringList& arguments, const QString& appDir)
         else if (r.name == kPoll.name) m_settings.pollDelay = v;
         else m_intervalMs = static_cast<int>(v);
     }
+    // A file's poll period outside the page's range is the one the page
+    // would show, and poll with.
+    if (!parser.isSet(QStringLiteral("poll")))
+        m_settings.pollDelay = qBound(kPoll.minimum, m_settings.pollDelay, kPoll.maximum);
     // What the connection page would derive from the name.
     m_settings.comPortNumber = static_cast<quint16>(portNumberFromName(m_settings.comPort));
     m_json = parser.isSet(json);

@@ -2,9 +2,9 @@
 // NUT's dummy-ups driver (mode dummy-once) reads, so that upsd serves the
 // module to every machine while this utility owns the serial line. Written
 // whole and atomically at every change, at most once a second; when the link
-// is lost the readings and ups.status are written empty, which makes the
-// driver drop them, so NUT's clients see the UPS as unavailable instead of
-// trusting the last values.
+// is lost the readings and ups.status are written empty: the driver drops
+// the readings and serves an empty status, which upsmon takes for a UPS that
+// is gone, as for stale data, instead of trusting the last values.
 #pragma once
 
 #include "statusdecoder.h"
