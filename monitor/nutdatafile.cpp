@@ -84,10 +84,12 @@ QByteArray nutDataFile::content(const block& r, const QString& firmware)
 
 QByteArray nutDataFile::staleContent(const QString& firmware)
 {
-    // An empty value removes the variable from the driver.
+    // An empty value removes the variable from the driver (ups.status stays,
+    // empty). It has to be quoted: a bare "name:" takes the value of a line
+    // before it.
     QByteArray out = identity(firmware);
     for (const char* name : kLive)
-        out += QByteArray(name) + ":\n";
+        out += QByteArray(name) + ": \"\"\n";
     return out;
 }
 

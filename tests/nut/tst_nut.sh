@@ -7,7 +7,8 @@
 #  2. qr7215ctl status --json, read and write against the simulator's own
 #     registers;
 #  3. qr7215ctl monitor --nut-file feeds dummy-ups: battery.charge follows
-#     the module and OB shows within 3 s of a power failure; the monitor
+#     the module and OB shows within 3 s of a power failure, a silent
+#     module empties the served readings; the monitor
 #     runs the post-process script with its event and ends on SIGTERM
 #     within a second.
 #   tst_nut.sh SOURCE_DIR BIN_DIR
@@ -131,7 +132,8 @@ mkdir -p "$XDG_CONFIG_HOME/Tarvolt/UPS"
 printf '#!/bin/sh\necho "$QR7215_EVENT $QR7215_BATTERY_LEVEL" >> "%s"\n' "$work/script.out" > "$work/script.sh"
 chmod +x "$work/script.sh"
 printf '[General]\nbatPath=%s\nbatExecutePolicy=1\n' "$work/script.sh" > "$XDG_CONFIG_HOME/Tarvolt/UPS/QR-7215.conf"
-"$bin/qr7215ctl" --port "$work/pty" --poll 100 monitor --nut-file "$work/qr7215.dev" 2>"$work/monitor.log" &
+# A short time-out: a silent module counts as lost after 2 s.
+"$bin/qr7215ctl" --port "$work/pty" --poll 100 --timeout 200 --retries 0 monitor --nut-file "$work/qr7215.dev" 2>"$work/monitor.log" &
 monitor_pid=$!
 pids+=("$monitor_pid")
 wait_until 5000 "no data file" test -s "$work/qr7215.dev"
@@ -145,6 +147,13 @@ step="monitor: OB within 3 s and the script"
 wait_until 3000 "upsc never said OB" status_has OB
 wait_until 5000 "the script did not run" grep -q "^DC_LOST " "$work/script.out"
 grep -q ">>DC is broken.$" "$work/monitor.log" || fail "the monitor did not log the loss of DC"
+step="monitor: a lost link empties the data"
+charge_gone() { [[ $(upsc "$ups" battery.charge 2>&1) == *"not supported"* ]]; }
+[ "$(sim 'fault timeout')" = ok ] || fail "the simulator refused the fault"
+wait_until 6000 "battery.charge still served with the module silent" charge_gone
+[ -z "$(var ups.status)" ] || fail "ups.status still '$(var ups.status)' with the module silent"
+[ "$(sim 'fault none')" = ok ] || fail "the simulator refused to end the fault"
+wait_until 6000 "battery.charge not back with the module" charge_matches
 step="monitor ends on SIGTERM"
 kill -TERM "$monitor_pid"
 wait_until 1000 "still running 1 s after SIGTERM" eval '! kill -0 $monitor_pid 2>/dev/null'
