@@ -67,13 +67,9 @@ int ctlCommands::open(const ctlOptions& o)
     QString why = QStringLiteral("cannot open %1: %2 (%3)")
                       .arg(settings.comPort, QString::fromUtf8(UPS_ErrorText(result)))
                       .arg(result);
-    if (result == QR7215_E_PORT_BUSY) {
-        if (const qint64 pid = platform::portHolder(settings.comPort)) {
-            const QString name = platform::processName(pid);
-            why += QStringLiteral("; port held by process %1").arg(pid);
-            if (!name.isEmpty())
-                why += QStringLiteral(" (%1)").arg(name);
-        }
+    const QString holder = result == QR7215_E_PORT_BUSY ? platform::portHolderText(settings.comPort) : QString();
+    if (!holder.isEmpty()) {
+        why += QStringLiteral("; ") + holder;
     } else if (result == QR7215_E_PERMISSION) {
         why += QStringLiteral("; the user needs to be in the group that owns the port (usually dialout)");
     }

@@ -2,6 +2,7 @@
 
 #include "comsettings.h"
 #include "consoleprint.h"
+#include "portholder.h"
 
 #include <QCoreApplication>
 
@@ -156,6 +157,11 @@ void comAdapter::reportOpenFailure(int result, const QString& portName)
     QString why = QString::fromUtf8(UPS_ErrorText(result));
     if (!portName.isEmpty())
         why = QStringLiteral("Port ") + portName + QStringLiteral(": ") + why;
+    // The window and qr7215ctl monitor cannot both own one line: say which
+    // one has it.
+    const QString holder = result == QR7215_E_PORT_BUSY ? platform::portHolderText(portName) : QString();
+    if (!holder.isEmpty())
+        why += QStringLiteral("; ") + holder;
     if (result == QR7215_E_PERMISSION)
         why += QStringLiteral(". Your user must be a member of the group that owns the port "
                               "(usually dialout: sudo usermod -aG dialout $USER, then log in again).");

@@ -15,4 +15,7 @@ qint64 portHolder(const QString& name);
 // The holder's program name, empty when it cannot be read.
 QString processName(qint64 pid);
 
+// "port held by process N (name)", or empty when no holder can be found.
+QString portHolderText(const QString& name);
+
 } // namespace platform
