@@ -56,9 +56,5 @@ int ctlMonitor::run(const ctlOptions& o)
     // already cut short, and stopping the watch kills a running script.
     watch.stop();
     link.close();
-    if (nut && nut->failedWrites() > 0)
-        g_consolePrint.showMsg(QStringLiteral("The NUT data file %1 could not be written %2 time(s).")
-                                   .arg(nut->path())
-                                   .arg(nut->failedWrites()));
     return ctlExit::Ok;
 }

@@ -1,6 +1,7 @@
 #include "nutdatafile.h"
 
 #include "comadapter.h"
+#include "consoleprint.h"
 
 #include <QDateTime>
 #include <QSaveFile>
@@ -142,10 +143,17 @@ void nutDataFile::writeNow()
     // Readers see the old file or the new one, never half of one.
     QSaveFile file(m_path);
     if (file.open(QIODevice::WriteOnly) && file.write(m_wanted) == m_wanted.size() && file.commit()) {
+        if (m_failing)
+            g_consolePrint.showMsg(QStringLiteral("NUT data file written again: ") + m_path);
+        m_failing = false;
         m_written = m_wanted;
         m_everWritten = true;
         return;
     }
+    // Once per run of failures: the next try comes every second.
+    if (!m_failing)
+        g_consolePrint.showMsg(QStringLiteral("Cannot write the NUT data file %1: %2").arg(m_path, file.errorString()));
+    m_failing = true;
     ++m_failedWrites;
     // Tried again with the next change, or at the next second if none comes.
     m_due.start(kMinIntervalMs);

@@ -63,6 +63,7 @@ private:
     qint64 m_lastWriteMs = 0;
     bool m_everWritten = false;
     int m_failedWrites = 0;
+    bool m_failing = false;
     QTimer m_due;
     QTimer m_linkTimer;
 };

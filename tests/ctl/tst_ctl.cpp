@@ -261,6 +261,15 @@ void tst_ctl::nutFileStaleAndRate()
     file.slotOnBlock(b);
     QTRY_VERIFY_WITH_TIMEOUT(readAll(path).contains("ups.status: OL CHRG\nbattery.charge: 80\n"), 3000);
     QCOMPARE(file.failedWrites(), 0);
+
+    // A folder that is not there yet: tried again every second until it is.
+    const QString later = m_dir.filePath(QStringLiteral("later/rate.dev"));
+    nutDataFile pending(later);
+    pending.setLinkCheck([] { return true; });
+    pending.slotOnBlock(b);
+    QCOMPARE(pending.failedWrites(), 1);
+    QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("later"))));
+    QTRY_VERIFY_WITH_TIMEOUT(readAll(later).contains("battery.charge: 80\n"), 3000);
 }
 
 QR_TEST_GUILESS_MAIN(tst_ctl)
