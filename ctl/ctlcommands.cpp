@@ -7,6 +7,7 @@
 #include "ctlexit.h"
 #include "dataobject.h"
 #include "jsonstatus.h"
+#include "linksupervisor.h"
 #include "portholder.h"
 #include "registertablefile.h"
 #include "registervalue.h"
@@ -175,23 +176,23 @@ int ctlCommands::watch(const ctlOptions& o)
 {
     if (const int code = open(o))
         return code;
+    // A lost link is reopened as in the program, and said on standard error.
+    connect(&g_consolePrint, &consolePrint::signalShowMsg, this,
+            [this](const QString& line) { m_err << ctlMonitor::stamped(line) << Qt::endl; });
+    comSettings settings;
+    settings.assignFrom(o.settings());
+    linkSupervisor link;
+    link.adoptOpenLink(settings);
     statusDecoder::block last{};
     bool haveLast = false;
-    int lastFailure = 0;
     QTimer timer;
     timer.setInterval(o.intervalMs());
     const auto tick = [&] {
         statusDecoder::block block{};
-        const int result
-            = g_comAdapter.watchReadStatus(QR7215_STATUS_BLOCK_START, QR7215_STATUS_BLOCK_COUNT, block.data());
-        if (result != 0) {
-            // Once per run of failures; the line comes back by itself.
-            if (result != lastFailure)
-                readFailed(result, QR7215_STATUS_BLOCK_START, QR7215_STATUS_BLOCK_COUNT);
-            lastFailure = result;
+        // A failed read has said so on the bus.
+        if (!g_comAdapter.isConnected()
+            || g_comAdapter.watchReadStatus(QR7215_STATUS_BLOCK_START, QR7215_STATUS_BLOCK_COUNT, block.data()) != 0)
             return;
-        }
-        lastFailure = 0;
         if (haveLast && block == last)
             return;
         last = block;
@@ -209,7 +210,7 @@ int ctlCommands::watch(const ctlOptions& o)
     QTimer::singleShot(0, this, tick);
     QCoreApplication::exec();
     timer.stop();
-    g_comAdapter.slotCloseDevice();
+    link.close();
     return ctlExit::Ok;
 }
 
