@@ -8,6 +8,14 @@ set(QR7215_HOMEPAGE "https://qr7215-utility.example.org" CACHE STRING "Home page
 set(QR7215_RELEASE_DATE 2026-12-07)
 set(QR7215_APPSTREAM_ID org.example.qr7215_utility)
 
+# Every installed program that links the device library finds it through its
+# RUNPATH, whichever folder's CMakeLists made the program.
+foreach(_program qr7215-utility qr7215ctl)
+  if(TARGET ${_program})
+    set_target_properties(${_program} PROPERTIES INSTALL_RPATH "${QR7215_INSTALL_RPATH}")
+  endif()
+endforeach()
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${QR7215_PACKAGE_NAME})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

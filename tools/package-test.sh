@@ -95,8 +95,13 @@ for size in 48 64 128 256; do
     file "/usr/share/icons/hicolor/${size}x${size}/apps/$icon.png" | grep -q "PNG image data, $size x $size," \
         || fail "no ${size}x${size} icon $icon"
 done
-for program in qr7215-utility qr7215-sim; do man -w "$program" >/dev/null 2>&1 || fail "no man page for $program"; done
-readelf -d /usr/bin/qr7215-utility | grep -q 'RUNPATH.*\[\$ORIGIN/../lib/qr7215\]' || fail "RUNPATH of the program"
+programs=(qr7215-utility qr7215-sim)
+[ -x /usr/bin/qr7215ctl ] && programs+=(qr7215ctl)
+for program in "${programs[@]}"; do man -w "$program" >/dev/null 2>&1 || fail "no man page for $program"; done
+for program in qr7215-utility qr7215ctl; do
+    [ ! -x "/usr/bin/$program" ] || readelf -d "/usr/bin/$program" | grep -q 'RUNPATH.*\[\$ORIGIN/../lib/qr7215\]' \
+        || fail "RUNPATH of $program"
+done
 ldconfig -p | grep -q libqr7215sdk && fail "the device library is on the system's library path"
 say "installed and valid"
 
