@@ -126,29 +126,12 @@ if [ -x /usr/bin/qr7215ctl ]; then
 fi
 
 step="program connects"
-sed "s|@PORT@|$link|" >"$home/config/Tarvolt/UPS/config_com.xml" <<'XML'
-<?xml version="1.0" encoding="UTF-8"?>
-<Settings>
-    <Setting>
-        <ComMode>0</ComMode>
-        <SlaveId>1</SlaveId>
-        <ComPort>@PORT@</ComPort>
-        <BaudRate>115200</BaudRate>
-        <DataLen>8</DataLen>
-        <StopBits>1</StopBits>
-        <Parity>0</Parity>
-        <ResponseTimeout>1000</ResponseTimeout>
-        <NumOfRetries>3</NumOfRetries>
-        <PollDelay>100</PollDelay>
-        <AutoBoot>0</AutoBoot>
-        <AutoConnect>1</AutoConnect>
-        <AutoHide>0</AutoHide>
-    </Setting>
-</Settings>
-XML
+# The per-user settings file; every field it leaves out keeps its default.
+printf '<Settings><Setting><ComPort>%s</ComPort><PollDelay>100</PollDelay><AutoConnect>1</AutoConnect></Setting></Settings>\n' \
+    "$link" >"$home/config/Tarvolt/UPS/config_com.xml"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" {sim_out}<&- {sim_in}>&- &
 xvfb_pid=$!
-wait_for 10 "Xvfb did not start: $(cat "$work/xvfb.log")" test -s "$work/display"
+wait_for 10 "Xvfb did not start" test -s "$work/display"
 # Started as the menu would: the desktop entry's Exec, found on the PATH.
 "${as_user[@]}" DISPLAY=":$(cat "$work/display")" QT_QPA_PLATFORM=xcb \
     timeout 120 $exec_line >"$work/app.log" 2>&1 {sim_out}<&- {sim_in}>&- &
