@@ -7,6 +7,7 @@
 #include "comsettingswidget.h"
 #include "configwidget.h"
 #include "consoleprint.h"
+#include "datafolder.h"
 #include "desktopnotifier.h"
 #include "firmwareupdatewidget.h"
 #include "inforwidget.h"
@@ -41,11 +42,11 @@ QIcon image(const char* name)
     return QIcon(QLatin1String(kImages) + QLatin1String(name));
 }
 
-// Files the program keeps beside its executable, in the build tree and in an
-// installed tree alike.
-QString besideExecutable(const QString& relative)
+// The program's read-only files: beside the executable, or in the share
+// folder of the prefix it is installed into.
+QString dataFile(const QString& relative)
 {
-    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + relative;
+    return platform::dataFolder(QCoreApplication::applicationDirPath()) + QLatin1Char('/') + relative;
 }
 
 QAction* newAction(const QString& text, const char* objectName, QObject* parent)
@@ -132,7 +133,7 @@ mainWindow::~mainWindow()
 
 QString mainWindow::styleSheetPath()
 {
-    return besideExecutable(QStringLiteral("Themes/MainPage.qss"));
+    return dataFile(QStringLiteral("Themes/MainPage.qss"));
 }
 
 void mainWindow::createActions()
@@ -515,7 +516,7 @@ void mainWindow::showConnectionState(const QString& text, const QString& styleSh
 void mainWindow::slotOnHelpClicked()
 {
     // A missing file or viewer is not reported.
-    QDesktopServices::openUrl(QUrl::fromLocalFile(besideExecutable(QStringLiteral("help/help.chm"))));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(dataFile(QStringLiteral("help/help.chm"))));
 }
 
 void mainWindow::slotOnChangeTrayIcon(bool state)

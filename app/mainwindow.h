@@ -33,7 +33,7 @@ public:
     explicit mainWindow(QWidget* parent = nullptr);
     ~mainWindow() override;
 
-    // The style sheet that sits beside the executable (optional).
+    // The optional style sheet, Themes/MainPage.qss in the data folder.
     static QString styleSheetPath();
 
 signals:

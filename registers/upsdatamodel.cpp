@@ -2,6 +2,7 @@
 
 #include "comadapter.h"
 #include "consoleprint.h"
+#include "datafolder.h"
 #include "dataobject.h"
 #include "registertablefile.h"
 
@@ -22,7 +23,7 @@ upsDataModel::upsDataModel(QObject* parent)
     : QAbstractTableModel(parent)
 {
     m_appDir = QCoreApplication::applicationDirPath();
-    const QString folder = m_appDir + kConfigFolder;
+    const QString folder = platform::dataFolder(m_appDir) + kConfigFolder;
     if (!QDir(folder).exists())
         QDir().mkpath(folder);
     m_configFile.setFileName(folder + QStringLiteral("/") + kConfigFileName);

@@ -39,7 +39,7 @@ public:
     DataObject* getDataObject(short row) const;
     void setHorizontalHeaderList(const QStringList& list);
 
-    // Where the table is read from: beside the executable, in "iconfigs".
+    // Where the table is read from: "iconfigs" in the program's data folder.
     QString configFileName() const { return m_configFile.fileName(); }
 
     // A refresh in two halves, so that the exchange in between may run on

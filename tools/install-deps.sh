@@ -12,6 +12,7 @@ packages=(
   xdotool trayer imagemagick x11-utils
   g++-mingw-w64-x86-64
   clang-14 libclang-rt-14-dev
+  lintian desktop-file-utils appstream scdoc librsvg2-bin file
   # tests/nut: Network UPS Tools (upsd, upsc, dummy-ups, generic_modbus) and
   # systemd-analyze for the units.
   nut-server nut-client nut-modbus systemd

@@ -21,8 +21,9 @@ struct connectionSettingsFiles
 };
 
 // Beside the executable, in appDir/configs (made when missing), wherever that
-// folder can hold the file. An installed tree (/usr, /opt, Program Files)
-// usually cannot: the file then lives in the user's config folder
+// folder can hold the file and the program is not installed into a prefix
+// (see dataFolder). An installed tree (/usr, /opt, Program Files) usually
+// cannot hold it anyway: the file then lives in the user's config folder
 // (GenericConfigLocation + "/Tarvolt/UPS/config_com.xml", which honours
 // XDG_CONFIG_HOME), and the one beside the executable, where it exists, is
 // the first start's default.

@@ -1,6 +1,8 @@
 // Where the connection settings file lives, the same way on every system.
 #include "settingslocation.h"
 
+#include "datafolder.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -30,7 +32,10 @@ connectionSettingsFiles connectionSettingsLocation(const QString& appDir)
     const QString folder = appDir + QStringLiteral("/configs");
     const QString beside = folder + QLatin1Char('/') + kFileName;
     connectionSettingsFiles files;
-    if (canHold(folder, beside)) {
+    // An installed program keeps no settings in its bin/ folder, not even for
+    // root, who could write there.
+    const bool installed = dataFolder(appDir) != appDir;
+    if (!installed && canHold(folder, beside)) {
         files.file = beside;
         return files;
     }

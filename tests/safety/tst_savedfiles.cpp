@@ -1,10 +1,12 @@
 // What the program's saved files hold: the bytes of config_com.xml, how odd
 // or damaged ones are read, the port names it refuses to save, where it lives
-// when the program's folder cannot hold it; and the autostart entry, its Exec
+// when the program's folder cannot hold it and where the read-only files are
+// read from when installed; and the autostart entry, its Exec
 // quoting, and that Auto Boot off removes only this program's own entry.
 #include "autostart.h"
 #include "comsettings.h"
 #include "comsettingsfile.h"
+#include "datafolder.h"
 #include "logcapture.h"
 #include "savefailurelog.h"
 #include "saverecords.h"
@@ -235,11 +237,16 @@ void tst_savedFiles::fileLivesWhereAppFolderCanHoldIt_data()
     QTest::addColumn<bool>("readOnly");
     QTest::addColumn<bool>("withFile");   // an installed config_com.xml beside the program
     QTest::addColumn<bool>("configsIsAFile");
+    QTest::addColumn<QString>("prefixData");   // made in the prefix the program's folder is bin/ of
+    QTest::addColumn<bool>("dataInPrefix");    // read-only files come from prefix/share/qr7215
 
-    QTest::newRow("writable folder") << false << false << false;
-    QTest::newRow("read-only folder") << true << false << false;
-    QTest::newRow("read-only folder with a file") << true << true << false;
-    QTest::newRow("configs is a file") << false << false << true;
+    QTest::newRow("writable folder") << false << false << false << QString() << false;
+    QTest::newRow("read-only folder") << true << false << false << QString() << false;
+    QTest::newRow("read-only folder with a file") << true << true << false << QString() << false;
+    QTest::newRow("configs is a file") << false << false << true << QString() << false;
+    QTest::newRow("installed, folder writable (root)") << false << true << false << "share/qr7215/" << true;
+    QTest::newRow("share/qr7215 is a file") << false << false << false << "share/qr7215" << false;
+    QTest::newRow("prefix share of other programs only") << false << false << false << "share/other/" << false;
 }
 
 void tst_savedFiles::fileLivesWhereAppFolderCanHoldIt()
@@ -247,8 +254,17 @@ void tst_savedFiles::fileLivesWhereAppFolderCanHoldIt()
     QFETCH(bool, readOnly);
     QFETCH(bool, withFile);
     QFETCH(bool, configsIsAFile);
+    QFETCH(QString, prefixData);
+    QFETCH(bool, dataInPrefix);
 
-    const QString appDir = m_dir->path();
+    const QString appDir = path(QStringLiteral("bin"));
+    QVERIFY(QDir().mkpath(appDir));
+    if (!prefixData.isEmpty()) {
+        // A trailing slash names a folder, anything else a file.
+        QVERIFY(QDir().mkpath(QFileInfo(path(prefixData)).path()));
+        if (!prefixData.endsWith(QLatin1Char('/')))
+            QVERIFY(writeBytes(path(prefixData), ""));
+    }
     const QString beside = appDir + QStringLiteral("/configs/config_com.xml");
     const QString userFile = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/Tarvolt/UPS/config_com.xml");
     QFile::remove(userFile);
@@ -269,7 +285,9 @@ void tst_savedFiles::fileLivesWhereAppFolderCanHoldIt()
     if (readOnly)
         QVERIFY(mountTmpfs(appDir, MS_REMOUNT | MS_RDONLY));
 
-    const bool perUser = readOnly || configsIsAFile;
+    const bool besideRefused = readOnly || configsIsAFile;
+    const bool perUser = besideRefused || dataInPrefix;
+    QCOMPARE(platform::dataFolder(appDir), dataInPrefix ? path(QStringLiteral("share/qr7215")) : appDir);
     const platform::connectionSettingsFiles files = platform::connectionSettingsLocation(appDir);
     QCOMPARE(files.file, perUser ? userFile : beside);
     QCOMPARE(files.firstStartDefault, withFile ? beside : QString());
@@ -281,7 +299,7 @@ void tst_savedFiles::fileLivesWhereAppFolderCanHoldIt()
     QVERIFY(comSettingsFile::write(files.file, s));
 
     // A save that fails is told once, with the file and the reason, until one succeeds.
-    if (perUser) {
+    if (besideRefused) {
         LogCapture log;
         QString reason;
         for (int i = 0; i < 2; ++i) {
