@@ -4,6 +4,7 @@
 #include "comportnames.h"
 #include "consoleprint.h"
 #include "ctlmonitor.h"
+#include "datafolder.h"
 #include "ctlexit.h"
 #include "dataobject.h"
 #include "jsonstatus.h"
@@ -22,9 +23,10 @@
 
 namespace {
 
+// Where the program reads it: beside the executable, or in share/qr7215.
 QString tableFile(const QString& appDir)
 {
-    return appDir + QStringLiteral("/iconfigs/config_registers.xml");
+    return platform::dataFolder(appDir) + QStringLiteral("/iconfigs/config_registers.xml");
 }
 
 } // namespace
