@@ -8,6 +8,7 @@
 #include "configwidget.h"
 #include "consoleprint.h"
 #include "desktopnotifier.h"
+#include "eventlogfile.h"
 #include "firmwareupdatewidget.h"
 #include "inforwidget.h"
 #include "settingsstore.h"
@@ -242,6 +243,10 @@ void mainWindow::createWidgets()
 
     connect(&g_consolePrint, SIGNAL(signalShowMsg(const QString&)),
             m_inforWidget, SLOT(slotOnShowMsg(const QString&)));
+    // The file gets each line exactly as the page showed it.
+    m_eventLog = new eventLogFile(eventLogFile::defaultPath(), eventLogFile::kRotateBytes, this);
+    m_inforWidget->setLogFolder(m_eventLog->folder());
+    connect(m_inforWidget, SIGNAL(signalLineShown(const QString&)), m_eventLog, SLOT(slotOnLine(const QString&)));
 }
 
 void mainWindow::createPages()

@@ -19,6 +19,7 @@ class QToolBar;
 class comSettings;
 class comSettingsWidget;
 class configWidget;
+class eventLogFile;
 class firmwareUpdateWidget;
 class inforWidget;
 class statusMonitorWidget;
@@ -123,6 +124,7 @@ private:
     QLabel* m_dateTimeLabel = nullptr;
     QTabWidget* m_tabWidget = nullptr;
     inforWidget* m_inforWidget = nullptr;
+    eventLogFile* m_eventLog = nullptr;
     QTimer* m_updateTimer = nullptr;
     platform::desktopNotifier* m_notifier = nullptr;
     linkSupervisor::state m_lastLinkState = linkSupervisor::state::Closed;
