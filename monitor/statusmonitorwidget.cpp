@@ -259,6 +259,7 @@ void statusMonitorWidget::handleBlock(const statusDecoder::block& registers)
     m_lastDcOk = u.state.lastDcOk;
     m_lastSw = u.state.lastSw;
     m_edgesKnown = u.state.known;
+    emit signalBlock(registers, u);
     // A text the block leaves unchanged keeps the one shown before.
     const statusDecoder::view before = m_haveView ? m_lastView : statusDecoder::blank();
     m_lastView = u.shown;

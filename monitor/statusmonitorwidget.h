@@ -42,6 +42,8 @@ signals:
     // Something the person at the desk should see; a notification with a
     // key replaces the last one with the same key.
     void signalNotify(const QString& summary, const QString& body, bool critical, const QString& key);
+    // Every block decoded, for what samples it beside the page.
+    void signalBlock(const statusDecoder::block& registers, const statusDecoder::update& u);
 
 public slots:
     void slotOnSetEnabled(bool enabled) override;

@@ -5,6 +5,7 @@
 #include "configwidget.h"
 #include "fakelink.h"
 #include "mainwindow.h"
+#include "sdk/qr7215registers.h"
 #include "statusmonitorwidget.h"
 #include "testenv.h"
 
@@ -47,7 +48,7 @@ private:
     }
     QTabWidget* tabs() const { return qobject_cast<QTabWidget*>(m_window->centralWidget()); }
     QString state() const { return child<QLabel>("connectStateLabel")->text(); }
-    // Status blocks are 20 registers, the register table's block 35.
+    // Status blocks and the register table's block, by their sizes.
     static int reads(uint32_t count)
     {
         const auto calls = fakesdk::calls();
@@ -95,22 +96,22 @@ void tst_mainWindowState::watchGoesOnUnderEveryTab()
     QFETCH(QString, action);
     QFETCH(bool, tableRefreshes);
     QVERIFY(connectDevice());
-    QTRY_VERIFY(reads(20) > 0);
+    QTRY_VERIFY(reads(QR7215_STATUS_BLOCK_COUNT) > 0);
     m_window->findChild<QAction*>(action)->trigger();
     tabs()->setCurrentIndex(1);
     // Only the table's refresh follows its tab.
-    const int status = reads(20);
-    const int table = reads(35);
-    QTRY_VERIFY(reads(20) >= status + 3);
+    const int status = reads(QR7215_STATUS_BLOCK_COUNT);
+    const int table = reads(QR7215_TABLE_BLOCK_COUNT);
+    QTRY_VERIFY(reads(QR7215_STATUS_BLOCK_COUNT) >= status + 3);
     if (tableRefreshes)
-        QTRY_VERIFY(reads(35) >= table + 3);
+        QTRY_VERIFY(reads(QR7215_TABLE_BLOCK_COUNT) >= table + 3);
     else
-        QCOMPARE(reads(35), table);
+        QCOMPARE(reads(QR7215_TABLE_BLOCK_COUNT), table);
 
     tabs()->setCurrentIndex(0);
-    const int tableAfter = reads(35);
-    QTRY_VERIFY(reads(20) >= status + 6);
-    QCOMPARE(reads(35), tableAfter);
+    const int tableAfter = reads(QR7215_TABLE_BLOCK_COUNT);
+    QTRY_VERIFY(reads(QR7215_STATUS_BLOCK_COUNT) >= status + 6);
+    QCOMPARE(reads(QR7215_TABLE_BLOCK_COUNT), tableAfter);
 }
 
 void tst_mainWindowState::disconnectTakesThePageTabsAway()
