@@ -282,7 +282,7 @@ void mainWindow::createPages()
     m_firmwareUpdateWidget = new firmwareUpdateWidget;
     // Made now and fed from now on, whether its tab is shown or not.
     m_trendsWidget = new trendsWidget;
-    connect(m_statusMonitorWidget, SIGNAL(signalBlock(const statusDecoder::block&, const statusDecoder::update&)),
+    connect(m_statusMonitorWidget->watch(), SIGNAL(signalBlock(const statusDecoder::block&, const statusDecoder::update&)),
             m_trendsWidget, SLOT(slotOnBlock(const statusDecoder::block&, const statusDecoder::update&)));
 }
 

@@ -1,21 +1,14 @@
 #include "batterywidget.h"
 
 #include <QPainter>
-#include <QTimer>
 
 #include <algorithm>
 
 batteryWidget::batteryWidget(QWidget* parent)
     : QWidget(parent)
-    , m_blinkTimer(new QTimer(this))
-    , m_updateTimer(new QTimer(this))
 {
-    // Kept for a blinking low-battery display; neither changes the drawing.
-    m_blinkTimer->setInterval(50);
-    connect(m_blinkTimer, SIGNAL(timeout()), this, SLOT(slotOnBlink()));
-    m_blinkTimer->start();
-    m_updateTimer->setInterval(5);
-    connect(m_updateTimer, SIGNAL(timeout()), this, SLOT(updateValue()));
+    // No blink timer: one that changes nothing would still wake the GUI
+    // twenty times a second for the program's whole life, tray included.
 }
 
 void batteryWidget::slotOnSetValue(int value)

@@ -7,7 +7,6 @@
 #include <QVector>
 #include <QWidget>
 
-class QTimer;
 
 class batteryWidget : public QWidget
 {
@@ -63,6 +62,4 @@ private:
     int m_textTop = 0;
     int m_textWidth = 0;
     int m_textHeight = 0;
-    QTimer* m_blinkTimer = nullptr;
-    QTimer* m_updateTimer = nullptr;
 };

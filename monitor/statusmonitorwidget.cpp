@@ -1,10 +1,7 @@
 #include "statusmonitorwidget.h"
 #include "ui_statusmonitorwidget.h"
 
-#include "batthread.h"
 #include "comadapter.h"
-#include "consoleprint.h"
-#include "monitorthread.h"
 #include "scriptprocess.h"
 #include "settingsstore.h"
 
@@ -15,8 +12,6 @@
 
 namespace {
 const int kScriptWaitMs = 30000;
-// How often a pending delay looks at the clock.
-const int kDelayTickMs = 200;
 } // namespace
 
 statusMonitorWidget::statusMonitorWidget(QWidget* parent)
@@ -32,52 +27,39 @@ statusMonitorWidget::statusMonitorWidget(QWidget* parent)
     ui->m_ledRemote->setText(tr("Remote"));
     ui->m_ledSW->setText(tr("SW"));
 
-    m_monitorThread = new monitorThread(nullptr);
-    connect(m_monitorThread, SIGNAL(signalFinished()), this, SLOT(slotOnReadResultReady()));
-
-    m_batThread = new batThread(nullptr);
-    connect(m_batThread, SIGNAL(signalScriptEnded(const QString&)), this, SLOT(slotOnScriptEnded(const QString&)));
-
-    m_clock.start();
-    m_delayTimer = new QTimer(nullptr);
-    m_delayTimer->setInterval(kDelayTickMs);
-    connect(m_delayTimer, SIGNAL(timeout()), this, SLOT(slotOnDelayTick()));
+    m_watch = new powerWatch(this);
+    connect(m_watch, &powerWatch::signalBlock, this, &statusMonitorWidget::slotOnBlock);
+    connect(m_watch, &powerWatch::signalDC_OK, this, &statusMonitorWidget::signalDC_OK);
+    connect(m_watch, &powerWatch::signalNotify, this, &statusMonitorWidget::signalNotify);
 
     slotOnLoadFromRegisterTable();
 
-    m_timer = new QTimer(nullptr);
+    m_timer = new QTimer(this);
     m_timer->setInterval(m_refreshInterval);
     connect(m_timer, SIGNAL(timeout()), this, SLOT(slotOnUpdate()));
-
-    // Both threads call the global adapter and message bus: they must be gone
-    // before those are destroyed, whoever owns the page and whenever it dies.
     if (QCoreApplication::instance())
-        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] { stopThreads(); });
+        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, m_timer, &QTimer::stop);
 }
 
 statusMonitorWidget::~statusMonitorWidget()
 {
-    stopThreads();
-    delete m_timer;
-    delete m_delayTimer;
-    delete m_monitorThread;
-    delete m_batThread;
+    m_timer->stop();
+    m_watch->stop();
     delete ui;
 }
 
 void statusMonitorWidget::slotOnSetEnabled(bool enabled)
 {
-    // Only the display follows the tab. The poll, the edges, their log lines,
-    // the tray signal and the script go on whichever tab is current and
-    // whether the window is shown or not: a power loss while the operator
-    // looks at another tab, or while the window sits in the tray, must be
-    // acted on like any other.
+    // Only the display follows the tab. The watch, its log lines, the tray
+    // signal and the script go on whichever tab is current and whether the
+    // window is shown or not: a power loss while the operator looks at
+    // another tab, or while the window sits in the tray, must be acted on
+    // like any other.
     m_enabled = enabled;
     if (enabled) {
         m_timer->start(m_refreshInterval);
         // A running watch takes a changed poll period from here on.
-        if (m_monitorThread->isRunning())
-            m_monitorThread->startPoll(m_pollCycle);
+        m_watch->setPollCycle(m_pollCycle);
         if (m_haveView && g_comAdapter.isConnected())
             showView(m_lastView);
     } else {
@@ -85,23 +67,10 @@ void statusMonitorWidget::slotOnSetEnabled(bool enabled)
     }
 }
 
-void statusMonitorWidget::stopThreads()
-{
-    m_enabled = false;
-    m_timer->stop();
-    m_delayTimer->stop();
-    m_monitorThread->stopPoll();
-    m_batThread->shutDown();
-}
-
 void statusMonitorWidget::slotOnPolicyChanged(int policy)
 {
     m_policy = static_cast<quint32>(policy);
-    powerEventPolicy::settings s = m_powerEvents.currentSettings();
-    s.policy = m_policy;
-    m_powerEvents.setSettings(s);
-    if (!m_powerEvents.pending())
-        m_delayTimer->stop();
+    m_watch->setPolicy(m_policy);
 }
 
 void statusMonitorWidget::slotOnPollCycleChanged(uint value)
@@ -112,12 +81,7 @@ void statusMonitorWidget::slotOnPollCycleChanged(uint value)
 void statusMonitorWidget::slotOnConnect(comSettings& settings)
 {
     m_pollCycle = settings.pollDelay;
-    m_port = settings.comPort;
-    m_slave = settings.slaveId;
-    // The watch starts with the link and ends only with the page: when the
-    // link closes or is lost the loop idles, and picks a reopened link up by
-    // itself.
-    m_monitorThread->startPoll(m_pollCycle);
+    m_watch->start(settings);
     slotOnSetEnabled(true);
 }
 
@@ -156,110 +120,27 @@ void statusMonitorWidget::slotOnLoadFromRegisterTable()
 {
     m_batPath = settingsStore::batPath();
     m_policy = settingsStore::batExecutePolicy();
-    slotOnPowerEventSettingsChanged();
+    m_watch->reloadSettings();
 }
 
 void statusMonitorWidget::slotOnPowerEventSettingsChanged()
 {
-    powerEventPolicy::settings s;
-    s.policy = m_policy;
-    s.delaySec = settingsStore::batDelay();
-    s.lowLevel = settingsStore::batLowLevel();
-    s.lowRuntime = settingsStore::batLowRuntime();
-    s.onRestore = settingsStore::batOnRestore();
-    m_powerEvents.setSettings(s);
-    if (!m_powerEvents.pending())
-        m_delayTimer->stop();
-}
-
-int statusMonitorWidget::pendingScriptSeconds() const
-{
-    return m_powerEvents.secondsLeft(now());
+    m_watch->reloadSettings();
+    m_watch->setPolicy(m_policy);
 }
 
 void statusMonitorWidget::slotOnCancelPendingScript()
 {
-    for (const powerEventPolicy::decision& d : m_powerEvents.cancelPending())
-        act(d);
+    m_watch->cancelPendingScript();
 }
 
 void statusMonitorWidget::slotOnTestScript()
 {
-    for (const powerEventPolicy::decision& d : m_powerEvents.testRun(m_batThread->isRunning()))
-        act(d);
+    m_watch->testScript();
 }
 
-void statusMonitorWidget::slotOnDelayTick()
+void statusMonitorWidget::slotOnBlock(const statusDecoder::block&, const statusDecoder::update& u)
 {
-    for (const powerEventPolicy::decision& d : m_powerEvents.onTick(now(), m_batThread->isRunning()))
-        act(d);
-}
-
-void statusMonitorWidget::slotOnScriptEnded(const QString& outcome)
-{
-    emit signalNotify(tr("Post-process script"), outcome, false, QStringLiteral("script"));
-}
-
-void statusMonitorWidget::act(const powerEventPolicy::decision& d)
-{
-    switch (d.what) {
-    case powerEventPolicy::decision::Start: {
-        if (d.event == scriptEvent::Test)
-            g_consolePrint.showMsg(QStringLiteral("Testing the post-process script."));
-        scriptContext context;
-        context.event = d.event;
-        context.registers = d.registers;
-        context.port = m_port;
-        context.slave = m_slave;
-        // The runner may still be busy with a run that the policy saw ending.
-        if (!m_batThread->startScript(context))
-            g_consolePrint.showMsg(powerEventPolicy::droppedText(d.event));
-        break;
-    }
-    case powerEventPolicy::decision::Log:
-        g_consolePrint.showMsg(d.text);
-        break;
-    case powerEventPolicy::decision::DelayStarted:
-        m_delayTimer->start();
-        emit signalNotify(tr("Post-process script pending"),
-                          tr("It runs in %1 s unless DC returns.").arg(m_powerEvents.secondsLeft(now())), false,
-                          QStringLiteral("script"));
-        break;
-    case powerEventPolicy::decision::DelayEnded:
-        m_delayTimer->stop();
-        // Takes the place of the pending one, which would otherwise stay.
-        if (!d.text.isEmpty())
-            emit signalNotify(tr("Post-process script cancelled"), d.text, false, QStringLiteral("script"));
-        break;
-    }
-}
-
-void statusMonitorWidget::notifyEdges(const statusDecoder::block& registers, const statusDecoder::update& u)
-{
-    const QString level = QString::number(registers[statusDecoder::kBatteryLevel]);
-    if (u.dcLost)
-        emit signalNotify(tr("DC input lost"), tr("The module runs on its battery (%1 %).").arg(level), true,
-                          QStringLiteral("dc"));
-    if (u.dcReturned)
-        emit signalNotify(tr("DC input restored"), tr("The module runs on DC again (battery %1 %).").arg(level),
-                          false, QStringLiteral("dc"));
-    if (u.swOn)
-        emit signalNotify(tr("SW on"), tr("The module's SW signal switched on."), false, QStringLiteral("sw"));
-}
-
-void statusMonitorWidget::slotOnReadResultReady()
-{
-    handleBlock(m_monitorThread->registers());
-}
-
-void statusMonitorWidget::handleBlock(const statusDecoder::block& registers)
-{
-    const statusDecoder::update u =
-        statusDecoder::decode(registers, {m_lastDcOk, m_lastSw, m_edgesKnown}, m_policy);
-    m_lastDcOk = u.state.lastDcOk;
-    m_lastSw = u.state.lastSw;
-    m_edgesKnown = u.state.known;
-    emit signalBlock(registers, u);
     // A text the block leaves unchanged keeps the one shown before.
     const statusDecoder::view before = m_haveView ? m_lastView : statusDecoder::blank();
     m_lastView = u.shown;
@@ -272,32 +153,6 @@ void statusMonitorWidget::handleBlock(const statusDecoder::block& registers)
     // block when its tab comes back.
     if (m_enabled)
         showView(u.shown);
-    const powerEventPolicy::decisions decided =
-        m_powerEvents.onBlock(registers, u, now(), m_batThread->isRunning());
-    // A script start goes first: on a power loss it is the one thing that
-    // must not wait for anything else.
-    for (const powerEventPolicy::decision& d : decided) {
-        if (d.what == powerEventPolicy::decision::Start)
-            act(d);
-    }
-    for (const statusDecoder::action& a : u.actions) {
-        switch (a.what) {
-        case statusDecoder::action::Log:
-            g_consolePrint.showMsg(a.text);
-            break;
-        case statusDecoder::action::EmitDcOk:
-            emit signalDC_OK(a.state);
-            break;
-        case statusDecoder::action::StartScript:
-            // The policy above decides the moment, which the delay may defer.
-            break;
-        }
-    }
-    for (const powerEventPolicy::decision& d : decided) {
-        if (d.what != powerEventPolicy::decision::Start)
-            act(d);
-    }
-    notifyEdges(registers, u);
 }
 
 namespace {

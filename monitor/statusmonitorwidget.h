@@ -1,19 +1,16 @@
-// The "Status Monitor" page: shows the module's live state from the blocks the
-// poll thread delivers, reports DC_OK and SW edges and starts the post-process
-// script as the stored policy and the power-event settings say.
+// The "Status Monitor" page: shows the module's live state from the blocks its
+// watch delivers. The watch (powerWatch) reports the edges and starts the
+// script; the page passes the window's settings and requests on to it.
 #pragma once
 
 #include "basewidget.h"
 #include "comsettings.h"
-#include "powereventpolicy.h"
+#include "powerwatch.h"
 #include "statusdecoder.h"
 
-#include <QElapsedTimer>
 #include <QString>
 
 class QTimer;
-class batThread;
-class monitorThread;
 
 namespace Ui {
 class statusMonitorWidget;
@@ -27,14 +24,16 @@ public:
     // Stops the display timer and the poll thread and ends a running script.
     ~statusMonitorWidget() override;
 
-    quint16 lastDcOk() const { return m_lastDcOk; }
-    quint16 lastSw() const { return m_lastSw; }
+    quint16 lastDcOk() const { return m_watch->lastDcOk(); }
+    quint16 lastSw() const { return m_watch->lastSw(); }
     quint32 policy() const { return m_policy; }
     quint32 pollCycle() const { return m_pollCycle; }
     QString batPath() const { return m_batPath; }
-    const powerEventPolicy::settings& powerEventSettings() const { return m_powerEvents.currentSettings(); }
+    const powerEventPolicy::settings& powerEventSettings() const { return m_watch->powerEventSettings(); }
     // Seconds until a pending script runs; -1 when none is pending.
-    int pendingScriptSeconds() const;
+    int pendingScriptSeconds() const { return m_watch->pendingScriptSeconds(); }
+    // Every block, on every tab: for what else follows the module.
+    powerWatch* watch() const { return m_watch; }
 
 signals:
     void signalDC_OK(bool state);
@@ -42,8 +41,6 @@ signals:
     // Something the person at the desk should see; a notification with a
     // key replaces the last one with the same key.
     void signalNotify(const QString& summary, const QString& body, bool critical, const QString& key);
-    // Every block decoded, for what samples it beside the page.
-    void signalBlock(const statusDecoder::block& registers, const statusDecoder::update& u);
 
 public slots:
     void slotOnSetEnabled(bool enabled) override;
@@ -64,33 +61,20 @@ private slots:
     void slotOnUpdate();
     void slotOnProcessBatScript();
     void slotOnLoadFromRegisterTable();
-    void slotOnReadResultReady();
-    void slotOnDelayTick();
-    void slotOnScriptEnded(const QString& outcome);
+    void slotOnBlock(const statusDecoder::block& registers, const statusDecoder::update& decoded);
 
 private:
-    // Lets tests hand the page a block and reach its two threads.
+    // Lets tests reach the page's widgets and its watch.
     friend class statusMonitorWidgetProbe;
 
-    void handleBlock(const statusDecoder::block& registers);
-    // At quit and destruction: no more polling, a running script is killed.
-    void stopThreads();
     void showView(const statusDecoder::view& view);
-    void act(const powerEventPolicy::decision& d);
-    void notifyEdges(const statusDecoder::block& registers, const statusDecoder::update& u);
-    qint64 now() const { return m_clock.elapsed(); }
 
     Ui::statusMonitorWidget* ui;
     QTimer* m_timer = nullptr;
     int m_refreshInterval = 20;
-    quint16 m_lastDcOk = 0;
-    quint16 m_lastSw = 0;
-    // False until the first block: that one reports what it finds.
-    bool m_edgesKnown = false;
     QString m_batPath;
     quint32 m_policy = 0;
-    batThread* m_batThread = nullptr;
-    monitorThread* m_monitorThread = nullptr;
+    powerWatch* m_watch = nullptr;
     quint32 m_pollCycle = 10;
     // Whether the page's display follows the blocks: only while its tab is
     // current. The watch itself runs on every tab.
@@ -98,11 +82,4 @@ private:
     // What the last block showed, for the display when its tab comes back.
     statusDecoder::view m_lastView;
     bool m_haveView = false;
-    powerEventPolicy m_powerEvents;
-    QElapsedTimer m_clock;
-    // Runs while a delay is pending, on every tab.
-    QTimer* m_delayTimer = nullptr;
-    // Of the link the blocks come from, for the script.
-    QString m_port;
-    int m_slave = 0;
 };

@@ -1,5 +1,6 @@
-// Test access to the status page: hand it a block as if the poll thread had
-// delivered it, reach its poll thread and script runner, read its widgets.
+// Test access to the watch and the status page: hand them a block as if the
+// poll thread had delivered it, reach the poll thread and script runner, read
+// the page's widgets.
 #pragma once
 
 #include "batterywidget.h"
@@ -8,6 +9,14 @@
 
 #include <QLabel>
 
+class powerWatchProbe
+{
+public:
+    static void feed(powerWatch& watch, const statusDecoder::block& b) { watch.handleBlock(b); }
+    static batThread* runner(powerWatch& watch) { return watch.m_batThread; }
+    static monitorThread* poller(powerWatch& watch) { return watch.m_monitorThread; }
+};
+
 class statusMonitorWidgetProbe
 {
 public:
@@ -15,10 +24,10 @@ public:
     static void feed(statusMonitorWidget& page, const statusDecoder::block& b, bool shown = true)
     {
         page.m_enabled = shown;
-        page.handleBlock(b);
+        powerWatchProbe::feed(*page.m_watch, b);
     }
-    static batThread* runner(statusMonitorWidget& page) { return page.m_batThread; }
-    static monitorThread* poller(statusMonitorWidget& page) { return page.m_monitorThread; }
+    static batThread* runner(statusMonitorWidget& page) { return powerWatchProbe::runner(*page.m_watch); }
+    static monitorThread* poller(statusMonitorWidget& page) { return powerWatchProbe::poller(*page.m_watch); }
 
     static QString label(statusMonitorWidget& page, const char* name)
     {
