@@ -6,7 +6,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
-#include <QFormLayout>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -28,6 +28,7 @@ using namespace QtCharts;
 
 constexpr int trendsWidget::kRedrawMs;
 constexpr qint64 trendsWidget::kSpanMs;
+constexpr qint64 trendsWidget::kMinSpanMs;
 
 trendsWidget::trendsWidget(QWidget* parent)
     : baseWidget(parent)
@@ -37,12 +38,20 @@ trendsWidget::trendsWidget(QWidget* parent)
 
     auto* group = new QGroupBox(tr("Details"));
     group->setObjectName(QStringLiteral("detailsGroup"));
-    auto* form = new QFormLayout(group);
-    const auto value = [form](const QString& name, const char* objectName) {
+    // Two columns of name and value, so the chart keeps the height.
+    auto* grid = new QGridLayout(group);
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(3, 1);
+    int place = 0;
+    const auto value = [grid, &place](const QString& name, const char* objectName) {
         auto* label = new QLabel(QStringLiteral("-"));
         label->setObjectName(QLatin1String(objectName));
         label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        form->addRow(name, label);
+        const int row = place % 4;
+        const int column = 2 * (place / 4);
+        grid->addWidget(new QLabel(name), row, column);
+        grid->addWidget(label, row, column + 1);
+        ++place;
         return label;
     };
     m_lblInputCurrentValue = value(tr("Input current:"), "m_lblInputCurrentValue");
@@ -121,6 +130,7 @@ void trendsWidget::buildChart()
     m_chartView = new QChartView(m_chart);
     m_chartView->setObjectName(QStringLiteral("trendsChartView"));
     m_chartView->setRenderHint(QPainter::Antialiasing, false);
+    m_chartView->setMinimumHeight(300);
 }
 
 void trendsWidget::slotOnSetEnabled(bool enabled)
@@ -152,8 +162,12 @@ void trendsWidget::slotOnRedraw()
         m_lblAlarmsValue->setText(m_details.alarms);
         m_detailsShown = true;
     }
+    // The last hour, or less while the samples cover less: a few minutes
+    // after connecting would otherwise be a sliver at the right edge.
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(now - kSpanMs), QDateTime::fromMSecsSinceEpoch(now));
+    const qint64 first = m_buffer.size() > 0 ? m_buffer.at(0).ms : now;
+    const qint64 from = std::min(now - kMinSpanMs, std::max(now - kSpanMs, first));
+    m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(from), QDateTime::fromMSecsSinceEpoch(now));
     if (m_buffer.revision() == m_drawnRevision)
         return;
     m_drawnRevision = m_buffer.revision();
@@ -181,8 +195,11 @@ void trendsWidget::slotOnRedraw()
         (m.dcLost ? lost : back) << QPointF(double(m.ms), 0);
     m_dcLost->replace(lost);
     m_dcBack->replace(back);
-    // Whole fives of volts, so the scale does not creep with every sample.
-    m_voltAxis->setRange(0, std::max(5.0, std::ceil(topVolts / 5.0) * 5.0));
+    // Whole fives of volts with a tick at each, so the scale does not creep
+    // with every sample.
+    const double top = std::max(5.0, std::ceil(topVolts / 5.0) * 5.0);
+    m_voltAxis->setRange(0, top);
+    m_voltAxis->setTickCount(std::min(7, int(top / 5.0) + 1));
 }
 
 bool trendsWidget::exportTo(const QString& path, QString* reason) const

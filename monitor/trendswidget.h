@@ -29,6 +29,7 @@ class trendsWidget : public baseWidget
 public:
     static constexpr int kRedrawMs = 1000;
     static constexpr qint64 kSpanMs = 3600 * 1000;
+    static constexpr qint64 kMinSpanMs = 10 * 60 * 1000;
 
     explicit trendsWidget(QWidget* parent = nullptr);
 
