@@ -2,7 +2,10 @@
 // as it happens, so that the history outlives the program and the shutdown a
 // power loss sets off. The writing happens on a thread of its own: a slow or
 // refusing disk never holds up the GUI or the watch. Usable without widgets,
-// so a headless program keeps the same file.
+// so a headless program keeps the same file: it connects the message bus's
+// signalShowMsg to slotOnShowMsg, where the main window feeds the lines the
+// log page showed to slotOnLine. Either way the watch syncs it (syncActive)
+// before a script starts.
 #pragma once
 
 #include <QByteArray>
