@@ -155,7 +155,7 @@ void eventLogFile::run()
         bool ok = write(batch, &reason);
         if (ok && wantSync) {
             ok = m_file || open(&reason);
-            if (ok && !platform::syncToDisk(m_file->handle())) {
+            if (ok && !platform::syncToDisk(m_file->handle(), m_path)) {
                 ok = false;
                 reason = QStringLiteral("the disk did not confirm the write");
             }

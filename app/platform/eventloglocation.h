@@ -12,8 +12,8 @@ namespace platform {
 // %LOCALAPPDATA%\Tarvolt\UPS on Windows. Not made here.
 QString eventLogFolder();
 
-// Pushes what was written to the open file descriptor down to the disk;
-// false when the system refused.
-bool syncToDisk(int fd);
+// Pushes what was written to the open file (fd, as QFile::handle() gives it,
+// at path) down to the disk; false when the system refused.
+bool syncToDisk(int fd, const QString& path);
 
 } // namespace platform

@@ -15,7 +15,7 @@ QString eventLogFolder()
     return base + QStringLiteral("/Tarvolt/UPS");
 }
 
-bool syncToDisk(int fd)
+bool syncToDisk(int fd, const QString&)
 {
     return ::fdatasync(fd) == 0;
 }

@@ -2,7 +2,9 @@
 
 #include <QStandardPaths>
 
-#include <io.h>
+#include <string>
+
+#include <windows.h>
 
 namespace platform {
 
@@ -12,9 +14,18 @@ QString eventLogFolder()
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Tarvolt/UPS");
 }
 
-bool syncToDisk(int fd)
+bool syncToDisk(int, const QString& path)
 {
-    return ::_commit(fd) == 0;
+    // QFile keeps no C descriptor for a file it opened by name here; a handle
+    // of our own flushes the same file's buffers.
+    const std::wstring name = path.toStdWString();
+    HANDLE h = ::CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    const bool ok = ::FlushFileBuffers(h) != 0;
+    ::CloseHandle(h);
+    return ok;
 }
 
 } // namespace platform
