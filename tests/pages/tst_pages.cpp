@@ -73,6 +73,8 @@ private slots:
     void logFileRotates();
     void logFileRefusedThenWritten_data();
     void logFileRefusedThenWritten();
+    void logSavedWholeOrNotAtAll_data();
+    void logSavedWholeOrNotAtAll();
 };
 
 void tst_pages::init()
@@ -466,6 +468,46 @@ void tst_pages::logFileRefusedThenWritten()
         return log.lines.size() == 1 ? 0 : 7;
     };
     QCOMPARE(asNobody ? testsupport::runAs("nobody", scenario) : scenario(), 0);
+}
+
+void tst_pages::logSavedWholeOrNotAtAll_data()
+{
+    QTest::addColumn<QString>("target");    // under a fresh folder
+    QTest::addColumn<qint64>("sizeLimit");  // a full disk after this many bytes; 0 none
+    QTest::addColumn<bool>("saved");
+    QTest::newRow("a new file holds the view") << "log.txt" << qint64(0) << true;
+    QTest::newRow("an old file is replaced") << "old.txt" << qint64(0) << true;
+    QTest::newRow("a folder that is not there") << "missing/log.txt" << qint64(0) << false;
+    QTest::newRow("a full disk keeps the old file") << "old.txt" << qint64(40) << false;
+}
+
+void tst_pages::logSavedWholeOrNotAtAll()
+{
+    QFETCH(QString, target);
+    QFETCH(qint64, sizeLimit);
+    QFETCH(bool, saved);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(target);
+    const QByteArray old("the old file\n");
+    QFile oldFile(dir.filePath(QStringLiteral("old.txt")));
+    QVERIFY(oldFile.open(QIODevice::WriteOnly) && oldFile.write(old) == old.size());
+    oldFile.close();
+    inforWidget page;
+    for (int i = 0; i < 5; ++i)
+        page.slotOnShowMsg(QStringLiteral("line %1 of a log longer than forty bytes").arg(i));
+    const auto save = [&]() -> int {
+        QString reason;
+        const bool ok = page.saveTo(path, &reason);
+        return ok ? 0 : (reason.isEmpty() ? 2 : 1);
+    };
+    QCOMPARE(sizeLimit > 0 ? testsupport::runWithFileSizeLimit(sizeLimit, save) : save(), saved ? 0 : 1);
+    QFile result(path);
+    if (saved) {
+        QVERIFY(result.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(result.readAll()), page.text());
+    } else {
+        QCOMPARE(result.open(QIODevice::ReadOnly) ? result.readAll() : QByteArray(), target == "old.txt" ? old : QByteArray());
+    }
 }
 
 QR_TEST_MAIN(tst_pages)
