@@ -9,10 +9,12 @@
 #include "consoleprint.h"
 #include "datafolder.h"
 #include "desktopnotifier.h"
+#include "eventlogfile.h"
 #include "firmwareupdatewidget.h"
 #include "inforwidget.h"
 #include "settingsstore.h"
 #include "statusmonitorwidget.h"
+#include "trendswidget.h"
 
 #include <QAction>
 #include <QApplication>
@@ -85,6 +87,7 @@ mainWindow::mainWindow(QWidget* parent)
     m_optionMenu = menuBar()->addMenu(tr("Option"));
     m_optionMenu->setObjectName(QStringLiteral("optionMenu"));
     m_optionMenu->addAction(m_configAction);
+    m_optionMenu->addAction(m_trendsAction);
     // Without a place in the interface the firmware page could not be reached.
     m_optionMenu->addAction(m_firmwareUpdateAction);
     m_helpMenu = menuBar()->addMenu(tr("Help"));
@@ -101,7 +104,10 @@ mainWindow::mainWindow(QWidget* parent)
     m_helpToolBar = addToolBar(tr("Help"));
     m_helpToolBar->setObjectName(QStringLiteral("helpToolBar"));
     m_helpToolBar->addAction(m_helpAction);
-    for (QToolBar* toolBar : {m_connectToolBar, m_disconnectToolBar, m_helpToolBar})
+    m_viewToolBar = addToolBar(tr("View"));
+    m_viewToolBar->setObjectName(QStringLiteral("viewToolBar"));
+    m_viewToolBar->addAction(m_trendsAction);
+    for (QToolBar* toolBar : {m_connectToolBar, m_disconnectToolBar, m_helpToolBar, m_viewToolBar})
         toolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
 
     createTrayIcon();
@@ -125,7 +131,8 @@ mainWindow::~mainWindow()
 {
     // A page whose tab was never shown has no parent to take it along; one
     // that was shown stays a child of the tab widget after its tab goes.
-    for (QWidget* page : {static_cast<QWidget*>(m_configWidget), static_cast<QWidget*>(m_firmwareUpdateWidget)}) {
+    for (QWidget* page : {static_cast<QWidget*>(m_configWidget), static_cast<QWidget*>(m_firmwareUpdateWidget),
+                          static_cast<QWidget*>(m_trendsWidget)}) {
         if (!page->parent())
             delete page;
     }
@@ -149,6 +156,9 @@ void mainWindow::createActions()
 
     m_configAction = newAction(tr("Config"), "configAction", this);
     m_configAction->setCheckable(true);
+
+    m_trendsAction = newAction(tr("Trends"), "trendsAction", this);
+    m_trendsAction->setCheckable(true);
 
     m_aboutAction = newAction(tr("About"), "aboutAction", this);
     m_aboutAction->setIcon(image("about.png"));
@@ -243,6 +253,10 @@ void mainWindow::createWidgets()
 
     connect(&g_consolePrint, SIGNAL(signalShowMsg(const QString&)),
             m_inforWidget, SLOT(slotOnShowMsg(const QString&)));
+    // The file gets each line exactly as the page showed it.
+    m_eventLog = new eventLogFile(eventLogFile::defaultPath(), eventLogFile::kRotateBytes, this);
+    m_inforWidget->setLogFolder(m_eventLog->folder());
+    connect(m_inforWidget, SIGNAL(signalLineShown(const QString&)), m_eventLog, SLOT(slotOnLine(const QString&)));
 }
 
 void mainWindow::createPages()
@@ -267,6 +281,10 @@ void mainWindow::createPages()
 
     m_configWidget = new configWidget;
     m_firmwareUpdateWidget = new firmwareUpdateWidget;
+    // Made now and fed from now on, whether its tab is shown or not.
+    m_trendsWidget = new trendsWidget;
+    connect(m_statusMonitorWidget->watch(), SIGNAL(signalBlock(const statusDecoder::block&, const statusDecoder::update&)),
+            m_trendsWidget, SLOT(slotOnBlock(const statusDecoder::block&, const statusDecoder::update&)));
 }
 
 // Made after the pages exist, so what their constructors emit reaches nobody.
@@ -274,6 +292,7 @@ void mainWindow::connectPages()
 {
     connect(m_firmwareUpdateAction, SIGNAL(triggered(bool)), this, SLOT(slotOnShowFirmwareUpdateWidget(bool)));
     connect(m_configAction, SIGNAL(triggered(bool)), this, SLOT(slotOnShowConfigWidget(bool)));
+    connect(m_trendsAction, SIGNAL(triggered(bool)), this, SLOT(slotOnShowTrendsWidget(bool)));
     connect(m_aboutAction, SIGNAL(triggered()), this, SLOT(slotOnAbout()));
     connect(m_helpAction, SIGNAL(triggered()), this, SLOT(slotOnHelpClicked()));
     connect(m_trayIcon, SIGNAL(activated(QSystemTrayIcon::ActivationReason)),
@@ -407,6 +426,14 @@ void mainWindow::slotOnShowFirmwareUpdateWidget(bool checked)
         removePageTab(tr("Firmware Update"), m_firmwareUpdateAction);
 }
 
+void mainWindow::slotOnShowTrendsWidget(bool checked)
+{
+    if (checked)
+        m_tabWidget->addTab(m_trendsWidget, tr("Trends"));
+    else
+        removePageTab(tr("Trends"), m_trendsAction);
+}
+
 void mainWindow::removePageTab(const QString& title, QAction* action)
 {
     for (int i = 0; i < m_tabWidget->count(); ++i) {
@@ -425,7 +452,8 @@ void mainWindow::slotOnCurrentTabChanged(int index)
     // Only the visible page may use the device.
     for (baseWidget* page : {static_cast<baseWidget*>(m_statusMonitorWidget),
                              static_cast<baseWidget*>(m_configWidget),
-                             static_cast<baseWidget*>(m_firmwareUpdateWidget)})
+                             static_cast<baseWidget*>(m_firmwareUpdateWidget),
+                             static_cast<baseWidget*>(m_trendsWidget)})
         page->slotOnSetEnabled(false);
     if (auto* page = qobject_cast<baseWidget*>(m_tabWidget->widget(index)))
         page->slotOnSetEnabled(true);
@@ -454,6 +482,7 @@ void mainWindow::slotOnUpdate()
     } else {
         removePageTab(tr("Config"), m_configAction);
         removePageTab(tr("Firmware Update"), m_firmwareUpdateAction);
+        removePageTab(tr("Trends"), m_trendsAction);
         if (link == linkSupervisor::state::Lost)
             showConnectionState(tr("Link lost"), QStringLiteral("background-color:") + QStringLiteral("orange"));
         else if (link == linkSupervisor::state::Connecting)
@@ -544,7 +573,8 @@ void mainWindow::slotOnAboutToQuit()
     m_updateTimer->stop();
     for (baseWidget* page : {static_cast<baseWidget*>(m_statusMonitorWidget),
                              static_cast<baseWidget*>(m_configWidget),
-                             static_cast<baseWidget*>(m_firmwareUpdateWidget)})
+                             static_cast<baseWidget*>(m_firmwareUpdateWidget),
+                             static_cast<baseWidget*>(m_trendsWidget)})
         page->slotOnSetEnabled(false);
     if (g_comAdapter.isConnected())
         g_comAdapter.slotCloseDevice();

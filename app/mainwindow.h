@@ -19,9 +19,11 @@ class QToolBar;
 class comSettings;
 class comSettingsWidget;
 class configWidget;
+class eventLogFile;
 class firmwareUpdateWidget;
 class inforWidget;
 class statusMonitorWidget;
+class trendsWidget;
 namespace platform {
 class desktopNotifier;
 }
@@ -50,6 +52,7 @@ private slots:
     void slotOnShowNormal();
     void slotOnShowConfigWidget(bool checked);
     void slotOnShowFirmwareUpdateWidget(bool checked);
+    void slotOnShowTrendsWidget(bool checked);
     void slotOnCurrentTabChanged(int index);
     void slotOnUpdate();
     void slotOnHelpClicked();
@@ -99,6 +102,7 @@ private:
     QToolBar* m_connectToolBar = nullptr;
     QToolBar* m_disconnectToolBar = nullptr;
     QToolBar* m_helpToolBar = nullptr;
+    QToolBar* m_viewToolBar = nullptr;
     QAction* m_connectAction = nullptr;
     QAction* m_disconnectAction = nullptr;
     QAction* m_aboutAction = nullptr;
@@ -111,10 +115,12 @@ private:
     QAction* m_cancelScriptAction = nullptr;
     QAction* m_firmwareUpdateAction = nullptr;
     QAction* m_configAction = nullptr;
+    QAction* m_trendsAction = nullptr;
     comSettingsWidget* m_comSettingsWidget = nullptr;
     configWidget* m_configWidget = nullptr;
     firmwareUpdateWidget* m_firmwareUpdateWidget = nullptr;
     statusMonitorWidget* m_statusMonitorWidget = nullptr;
+    trendsWidget* m_trendsWidget = nullptr;
     QLabel* m_connectStateLabel = nullptr;
     QLabel* m_pendingScriptLabel = nullptr;
     QLabel* m_hwVerLabel = nullptr;
@@ -123,6 +129,7 @@ private:
     QLabel* m_dateTimeLabel = nullptr;
     QTabWidget* m_tabWidget = nullptr;
     inforWidget* m_inforWidget = nullptr;
+    eventLogFile* m_eventLog = nullptr;
     QTimer* m_updateTimer = nullptr;
     platform::desktopNotifier* m_notifier = nullptr;
     linkSupervisor::state m_lastLinkState = linkSupervisor::state::Closed;

@@ -5,6 +5,7 @@
 #include "benchsimulator.h"
 #include "comadapter.h"
 #include "comsettings.h"
+#include "sdk/qr7215registers.h"
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
@@ -56,8 +57,8 @@ void closeAdapter()
 
 qint64 bareReadsNs(const QString& link, int reads, int warmUpReads)
 {
-    constexpr int kStatusAddress = 16;
-    constexpr int kStatusCount = 20;
+    constexpr int kStatusAddress = QR7215_STATUS_BLOCK_START - QR7215_FIRST_REGISTER;
+    constexpr int kStatusCount = QR7215_STATUS_BLOCK_COUNT;
     const QByteArray name = link.toUtf8();
     modbus_t* ctx = modbus_new_rtu(name.constData(), 115200, 'N', 8, 1);
     if (!ctx)

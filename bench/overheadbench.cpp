@@ -47,8 +47,8 @@ void runOverhead(const benchOptions& o, figureTable& table)
     benchFigure f;
     f.name = QStringLiteral("library_overhead");
     f.title = QStringLiteral("Library throughput");
-    f.conditions = QStringLiteral("no wire emulation, %1x%2 reads of 20 registers each side")
-                       .arg(o.overheadWindows).arg(o.overheadReadsPerWindow);
+    f.conditions = QStringLiteral("no wire emulation, %1x%2 reads of %3 registers each side")
+                       .arg(o.overheadWindows).arg(o.overheadReadsPerWindow).arg(kStatusCount);
     f.unit = QStringLiteral("x bare");
     f.sense = benchFigure::AtLeast;
     f.goal = kGoalRatio;

@@ -30,7 +30,7 @@ public:
     // Ends the loop and waits until run() has returned.
     bool stopPoll();
 
-    // Copy of the last complete block read (registers 40016 to 40035).
+    // Copy of the last complete block read (QR7215_STATUS_BLOCK_START on).
     statusBlock registers() const;
 
     quint32 pollCycle() const { return m_pollCycle.load(); }

@@ -2,6 +2,7 @@
 
 #include "batthread.h"
 #include "consoleprint.h"
+#include "eventlogfile.h"
 #include "monitorthread.h"
 #include "settingsstore.h"
 
@@ -11,6 +12,8 @@
 namespace {
 // How often a pending delay looks at the clock.
 const int kDelayTickMs = 200;
+// The longest a script start waits for the event log to reach the disk.
+const int kLogSyncMs = 250;
 } // namespace
 
 powerWatch::powerWatch(QObject* parent)
@@ -128,6 +131,9 @@ void powerWatch::act(const powerEventPolicy::decision& d)
         context.registers = d.registers;
         context.port = m_port;
         context.slave = m_slave;
+        // What was logged so far goes to the disk itself before the script
+        // runs; a disk that does not answer holds the script back only so long.
+        eventLogFile::syncActive(kLogSyncMs);
         // The runner may still be busy with a run that the policy saw ending.
         if (!m_batThread->startScript(context))
             g_consolePrint.showMsg(powerEventPolicy::droppedText(d.event));
@@ -176,8 +182,13 @@ void powerWatch::handleBlock(const statusDecoder::block& registers)
     emit signalBlock(registers, u);
     const powerEventPolicy::decisions decided =
         m_powerEvents.onBlock(registers, u, now(), m_batThread->isRunning());
-    // A script start goes first: on a power loss it is the one thing that
-    // must not wait for anything else.
+    // The edge lines come before a script start, which puts them on the disk
+    // first: the script may well shut the machine down, and the record of
+    // the loss must survive it.
+    for (const statusDecoder::action& a : u.actions) {
+        if (a.what == statusDecoder::action::Log)
+            g_consolePrint.showMsg(a.text);
+    }
     for (const powerEventPolicy::decision& d : decided) {
         if (d.what == powerEventPolicy::decision::Start)
             act(d);
@@ -185,7 +196,6 @@ void powerWatch::handleBlock(const statusDecoder::block& registers)
     for (const statusDecoder::action& a : u.actions) {
         switch (a.what) {
         case statusDecoder::action::Log:
-            g_consolePrint.showMsg(a.text);
             break;
         case statusDecoder::action::EmitDcOk:
             emit signalDC_OK(a.state);

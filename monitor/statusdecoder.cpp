@@ -1,6 +1,9 @@
 #include "statusdecoder.h"
 
 #include <QCoreApplication>
+#include <QStringList>
+
+#include <iterator>
 
 namespace statusDecoder {
 namespace {
@@ -15,7 +18,32 @@ QString millivolts(quint16 value)
     return QString::number(value) + QStringLiteral("mV");
 }
 
+QString milliamperes(quint16 value)
+{
+    return QString::number(value) + QStringLiteral("mA");
+}
+
 } // namespace
+
+QString temperatureText(quint16 tenths)
+{
+    return QString::number(static_cast<qint16>(tenths) / 10.0, 'f', 1) + QStringLiteral(" \u00b0C");
+}
+
+QString alarmText(quint16 flags)
+{
+    static const char* const names[] = {QT_TRANSLATE_NOOP("statusMonitorWidget", "over-temperature"),
+                                        QT_TRANSLATE_NOOP("statusMonitorWidget", "battery fault"),
+                                        QT_TRANSLATE_NOOP("statusMonitorWidget", "output overload")};
+    QStringList words;
+    for (int bit = 0; bit < 16; ++bit) {
+        if (!(flags & (1u << bit)))
+            continue;
+        // A flag a later module adds is still shown, by its number.
+        words << (bit < int(std::size(names)) ? tr(names[bit]) : tr("bit %1").arg(bit));
+    }
+    return words.isEmpty() ? tr("none") : words.join(QStringLiteral(", "));
+}
 
 QString policyModeText(quint16 value)
 {
@@ -65,6 +93,13 @@ update decode(const block& r, const edgeState& previous, quint32 policy)
     v.batteryLevel = r[kBatteryLevel];
     v.chargingStatus = chargingText(r[kPowerSource], r[kBatteryLevel]);
     v.powerSupply = powerSupplyText(r[kPowerSource]);
+    v.more.inputCurrent = milliamperes(r[kCurrentInput]);
+    v.more.outputCurrent = milliamperes(r[kCurrentOutput]);
+    v.more.batteryVoltage = millivolts(r[kBatteryVoltage]);
+    v.more.batteryCurrent = milliamperes(r[kBatteryCurrent]);
+    v.more.temperature = temperatureText(r[kTemperature]);
+    v.more.runtime = QString::number(r[kRuntime]) + tr(" min");
+    v.more.alarms = alarmText(r[kAlarmFlags]);
 
     // Only edges are reported; a steady state says nothing more.
     const quint16 dc = r[kDcOk];

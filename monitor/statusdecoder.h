@@ -17,8 +17,14 @@ using block = std::array<quint16, QR7215_STATUS_BLOCK_COUNT>;
 
 // Word offsets inside the block.
 enum : int {
+    kAlarmFlags = QR7215_REG_ALARM_FLAGS - QR7215_STATUS_BLOCK_START,
     kVoltageInput = QR7215_REG_INPUT_VOLTAGE - QR7215_STATUS_BLOCK_START,
+    kCurrentInput = QR7215_REG_INPUT_CURRENT - QR7215_STATUS_BLOCK_START,
     kVoltageOutput = QR7215_REG_OUTPUT_VOLTAGE - QR7215_STATUS_BLOCK_START,
+    kCurrentOutput = QR7215_REG_OUTPUT_CURRENT - QR7215_STATUS_BLOCK_START,
+    kBatteryVoltage = QR7215_REG_BATTERY_VOLTAGE - QR7215_STATUS_BLOCK_START,
+    kBatteryCurrent = QR7215_REG_BATTERY_CURRENT - QR7215_STATUS_BLOCK_START,
+    kTemperature = QR7215_REG_TEMPERATURE - QR7215_STATUS_BLOCK_START,
     kRuntime = QR7215_REG_RUNTIME - QR7215_STATUS_BLOCK_START,
     kBatteryLevel = QR7215_REG_BATTERY_LEVEL - QR7215_STATUS_BLOCK_START,
     kPowerSource = QR7215_REG_POWER_SOURCE - QR7215_STATUS_BLOCK_START,
@@ -45,9 +51,22 @@ struct edgeState
     bool known = false;
 };
 
+// The readings the status page does not show, for the "Details" group.
+struct details
+{
+    QString inputCurrent;
+    QString outputCurrent;
+    QString batteryVoltage;
+    QString batteryCurrent;
+    QString temperature;   // degrees Celsius, one decimal
+    QString runtime;       // minutes
+    QString alarms;        // the flags in words, "none" when clear
+};
+
 // What the page shows. A label text left empty means "leave the label as it is".
 struct view
 {
+    details more;
     QString voltageInput;
     QString voltageOutput;
     int batteryLevel = 0;          // handed to the gauge, which clamps it
@@ -92,5 +111,8 @@ view blank();
 QString policyModeText(quint16 value);
 QString chargingText(quint16 source, quint16 level);   // empty: unchanged
 QString powerSupplyText(quint16 source);               // empty: unchanged
+// The module sends tenths of a degree as a signed word.
+QString temperatureText(quint16 tenths);
+QString alarmText(quint16 flags);
 
 } // namespace statusDecoder

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
+  qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev libqt5charts5-dev
   libmodbus-dev
   xvfb xauth util-linux procps
   dbus-daemon

@@ -5,8 +5,10 @@
 #include "configwidget.h"
 #include "fakelink.h"
 #include "mainwindow.h"
+#include "sdk/qr7215registers.h"
 #include "statusmonitorwidget.h"
 #include "testenv.h"
+#include "trendswidget.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -47,7 +49,7 @@ private:
     }
     QTabWidget* tabs() const { return qobject_cast<QTabWidget*>(m_window->centralWidget()); }
     QString state() const { return child<QLabel>("connectStateLabel")->text(); }
-    // Status blocks are 20 registers, the register table's block 35.
+    // Status blocks and the register table's block, by their sizes.
     static int reads(uint32_t count)
     {
         const auto calls = fakesdk::calls();
@@ -88,6 +90,7 @@ void tst_mainWindowState::watchGoesOnUnderEveryTab_data()
     QTest::addColumn<bool>("tableRefreshes");
     QTest::newRow("Config") << "configAction" << true;
     QTest::newRow("Firmware Update") << "firmwareUpdateAction" << false;
+    QTest::newRow("Trends") << "trendsAction" << false;
 }
 
 void tst_mainWindowState::watchGoesOnUnderEveryTab()
@@ -95,22 +98,31 @@ void tst_mainWindowState::watchGoesOnUnderEveryTab()
     QFETCH(QString, action);
     QFETCH(bool, tableRefreshes);
     QVERIFY(connectDevice());
-    QTRY_VERIFY(reads(20) > 0);
-    m_window->findChild<QAction*>(action)->trigger();
-    tabs()->setCurrentIndex(1);
-    // Only the table's refresh follows its tab.
-    const int status = reads(20);
-    const int table = reads(35);
-    QTRY_VERIFY(reads(20) >= status + 3);
+    QTRY_VERIFY(reads(QR7215_STATUS_BLOCK_COUNT) > 0);
+    // The Trends tab beside the row's, so the samples can be watched under each.
+    child<QAction>("trendsAction")->trigger();
+    if (action != QLatin1String("trendsAction"))
+        m_window->findChild<QAction*>(action)->trigger();
+    tabs()->setCurrentIndex(tabs()->count() - 1);
+    auto* trends = m_window->findChild<trendsWidget*>();
+    QVERIFY(trends);
+    // Only the table's refresh and the chart's redraw follow their tabs.
+    const int status = reads(QR7215_STATUS_BLOCK_COUNT);
+    const int table = reads(QR7215_TABLE_BLOCK_COUNT);
+    const int sampled = trends->buffer().size();
+    QTRY_VERIFY(reads(QR7215_STATUS_BLOCK_COUNT) >= status + 3);
+    QTRY_VERIFY(trends->buffer().size() > sampled);
+    QCOMPARE(trends->findChild<QTimer*>("trendsRedrawTimer")->isActive(), action == QLatin1String("trendsAction"));
     if (tableRefreshes)
-        QTRY_VERIFY(reads(35) >= table + 3);
+        QTRY_VERIFY(reads(QR7215_TABLE_BLOCK_COUNT) >= table + 3);
     else
-        QCOMPARE(reads(35), table);
+        QCOMPARE(reads(QR7215_TABLE_BLOCK_COUNT), table);
 
     tabs()->setCurrentIndex(0);
-    const int tableAfter = reads(35);
-    QTRY_VERIFY(reads(20) >= status + 6);
-    QCOMPARE(reads(35), tableAfter);
+    const int tableAfter = reads(QR7215_TABLE_BLOCK_COUNT);
+    QTRY_VERIFY(reads(QR7215_STATUS_BLOCK_COUNT) >= status + 6);
+    QCOMPARE(reads(QR7215_TABLE_BLOCK_COUNT), tableAfter);
+    QVERIFY(!trends->findChild<QTimer*>("trendsRedrawTimer")->isActive());
 }
 
 void tst_mainWindowState::disconnectTakesThePageTabsAway()

@@ -10,6 +10,7 @@
 #include "faultfixture.h"
 #include "logcapture.h"
 #include "mainwindow.h"
+#include "sdk/qr7215registers.h"
 #include "simulatorprocess.h"
 #include "testenv.h"
 
@@ -183,7 +184,7 @@ void tst_faultMatrix::faultAndRecovery()
     // The watch polls whichever tab is current; its own two lines come first,
     // as a lost link may be closed before the table's refresh meets the fault.
     const auto readTexts = [config](int c) {
-        QStringList t{QStringLiteral("ERR:%1:When reading register start from 40016").arg(c),
+        QStringList t{QStringLiteral("ERR:%1:When reading register start from %2").arg(c).arg(QR7215_STATUS_BLOCK_START),
                       QStringLiteral("Read error: %1").arg(c)};
         if (config)
             t << QStringLiteral("ERR:%1:When reading register start from 40000").arg(c);

@@ -5,9 +5,12 @@
 // page, where it adds to the decoder: the blank display of a closed link, the
 // watch that goes on while its tab is not current (and the labels a block
 // leaves alone), the poll period, and the power-event settings acted on with
-// a real script while another tab is current.
+// a real script while another tab is current. The trend samples: their bound
+// and spacing, and the CSV they export.
 #include "batthread.h"
+#include "childprocess.h"
 #include "deliverycounter.h"
+#include "eventlogfile.h"
 #include "fakelink.h"
 #include "logcapture.h"
 #include "monitorthread.h"
@@ -17,9 +20,13 @@
 #include "settingsstore.h"
 #include "statusdecoder.h"
 #include "testenv.h"
+#include "trendbuffer.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
+
+#include <csignal>
+#include <unistd.h>
 
 using probe = statusMonitorWidgetProbe;
 using namespace statusDecoder;
@@ -32,7 +39,7 @@ block parse(const QString& text)
     block b{};
     for (const QString& reg : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
         const QStringList kv = reg.split(QLatin1Char('='));
-        b[kv[0].toInt() - 40016] = kv[1].toUShort();
+        b[kv[0].toInt() - QR7215_STATUS_BLOCK_START] = kv[1].toUShort();
     }
     return b;
 }
@@ -42,7 +49,7 @@ void onTheModule(const QString& text)
 {
     const block b = parse(text);
     for (int i = 0; i < int(b.size()); ++i)
-        fakesdk::setRegister(40016 + i, b[i]);
+        fakesdk::setRegister(QR7215_STATUS_BLOCK_START + i, b[i]);
 }
 
 // "in | out | level | charging | supply | lit LEDs | policy mode"; "-" for a
@@ -61,6 +68,13 @@ QString shown(const view& v)
         .join(QStringLiteral(" | "));
 }
 
+QString detailsShown(const details& d)
+{
+    return QStringList{d.inputCurrent, d.outputCurrent, d.batteryVoltage, d.batteryCurrent, d.temperature, d.runtime,
+                       d.alarms}
+        .join(QStringLiteral(" | "));
+}
+
 } // namespace
 
 class tst_statusMonitor : public QObject
@@ -71,6 +85,9 @@ private slots:
     void decode_data();
     void decode();
     void readsTheStatusBlockWhole();
+    void trendKeepsOneSampleASecondForAnHour_data();
+    void trendKeepsOneSampleASecondForAnHour();
+    void trendExportsItsSamples();
     void stopEndsThePoll_data();
     void stopEndsThePoll();
     void blanksOnlyWhileTheLinkIsClosed();
@@ -78,6 +95,8 @@ private slots:
     void pollPeriodTakesEffectAtNextStart();
     void delayAndRestoreOnAnotherTab();
     void feedsNutAsTheStoreSays();
+    void edgeLineIsOnDiskWhenTheScriptStarts_data();
+    void edgeLineIsOnDiskWhenTheScriptStarts();
 };
 
 void tst_statusMonitor::decode_data()
@@ -102,6 +121,13 @@ void tst_statusMonitor::decode_data()
         "0mV | 0mV | 100 | Discharging | UPS | DC_OK | PC");
     row("source 0 leaves both labels, neighbours are not shown", "40017=111 40019=222 40025=333 40026=50 40028=1",
         "0mV | 0mV | 50 | - | - | DC_OK | PC");
+    // The readings of the Details group; "details:" rows compare those.
+    row("details: the simulator's start", "40017=850 40019=1200 40020=12600 40021=0 40022=315 40023=95 40028=1",
+        "details: 850mA | 1200mA | 12600mV | 0mA | 31.5 \u00b0C | 95 min | none");
+    row("details: below zero, every alarm", "40015=7 40021=65535 40022=65526 40028=1",
+        "details: 0mA | 0mA | 0mV | 65535mA | -1.0 \u00b0C | 0 min | over-temperature, battery fault, output overload");
+    row("details: a flag of its own is named by its bit", "40015=32770 40020=1 40022=1 40023=65535 40028=1",
+        "details: 0mA | 0mA | 1mV | 0mA | 0.1 \u00b0C | 65535 min | battery fault, bit 15");
     for (const auto& led : {std::make_pair(40029, "Bat.Mode"), std::make_pair(40030, "Bat.Ready"),
                             std::make_pair(40032, "Remote"), std::make_pair(40033, "Bat.Start"),
                             std::make_pair(40034, "Dev.PSts")})
@@ -165,7 +191,8 @@ void tst_statusMonitor::decode()
         v = u.shown;
     }
     QCOMPARE(seen, trace);
-    QCOMPARE(shown(v), last);
+    const QString detailsRow = QStringLiteral("details: ");
+    QCOMPARE(last.startsWith(detailsRow) ? detailsRow + detailsShown(v.more) : shown(v), last);
 }
 
 void tst_statusMonitor::readsTheStatusBlockWhole()
@@ -173,9 +200,9 @@ void tst_statusMonitor::readsTheStatusBlockWhole()
     fakeLink link;
     monitorThread::statusBlock expected;
     for (int i = 0; i < monitorThread::kStatusCount; ++i)
-        fakesdk::setRegister(40016 + i, expected[i] = quint16(1000 + 17 * i));
-    fakesdk::setRegister(40015, 7);   // neighbours must not leak in
-    fakesdk::setRegister(40036, 7);
+        fakesdk::setRegister(QR7215_STATUS_BLOCK_START + i, expected[i] = quint16(1000 + 17 * i));
+    fakesdk::setRegister(QR7215_STATUS_BLOCK_START - 1, 7);   // neighbours must not leak in
+    fakesdk::setRegister(QR7215_STATUS_BLOCK_START + QR7215_STATUS_BLOCK_COUNT, 7);
     monitorThread thread;
     deliveryCounter finished(&thread, &monitorThread::signalFinished);
     thread.startPoll(10);
@@ -184,7 +211,57 @@ void tst_statusMonitor::readsTheStatusBlockWhole()
     QVERIFY(thread.stopPoll());
     for (const fakesdk::Call& c : fakesdk::calls())
         if (c.function == "read")
-            QCOMPARE(std::make_pair(c.start, c.count), std::make_pair(40016u, 20u));
+            QCOMPARE(std::make_pair(c.start, c.count), std::make_pair(uint32_t(QR7215_STATUS_BLOCK_START), uint32_t(QR7215_STATUS_BLOCK_COUNT)));
+}
+
+void tst_statusMonitor::trendKeepsOneSampleASecondForAnHour_data()
+{
+    QTest::addColumn<QVector<qint64>>("times");   // ms of the blocks offered
+    QTest::addColumn<QVector<qint64>>("kept");    // size, oldest, newest
+    QVector<qint64> hourAndMore;
+    for (qint64 s = 0; s < 5000; ++s)
+        hourAndMore << s * 1000;
+    QTest::newRow("a burst within a second keeps its first") << QVector<qint64>{0, 10, 999, 1000, 1999}
+                                                             << QVector<qint64>{2, 0, 1000};
+    QTest::newRow("a clock set back goes on sampling") << QVector<qint64>{10000, 5000, 5500, 6000}
+                                                       << QVector<qint64>{3, 10000, 6000};
+    QTest::newRow("5000 s at 1 Hz keep the last hour") << hourAndMore << QVector<qint64>{3600, 1400000, 4999000};
+}
+
+void tst_statusMonitor::trendKeepsOneSampleASecondForAnHour()
+{
+    QFETCH(QVector<qint64>, times);
+    QFETCH(QVector<qint64>, kept);
+    trendBuffer trend;
+    for (qint64 ms : times)
+        trend.add({ms, quint16(ms / 1000), 0, 0, 0});
+    QCOMPARE(trend.size(), int(kept[0]));
+    QCOMPARE(trend.at(0).ms, kept[1]);
+    QCOMPARE(trend.at(trend.size() - 1).ms, kept[2]);
+    QCOMPARE(trend.at(trend.size() - 1).inputMv, quint16(kept[2] / 1000));
+}
+
+void tst_statusMonitor::trendExportsItsSamples()
+{
+    trendBuffer trend;
+    const qint64 t0 = QDateTime(QDate(2026, 12, 7), QTime(1, 30), Qt::UTC).toMSecsSinceEpoch();
+    edgeState state;
+    const char* const blocks[] = {"40016=24000 40018=12000 40020=13500 40026=100 40027=1 40028=1",
+                                  "40016=0 40018=11900 40020=12400 40026=99 40027=2",
+                                  "40016=23950 40018=12000 40020=12500 40026=98 40027=1 40028=1"};
+    for (int i = 0; i < 3; ++i) {
+        const update u = statusDecoder::decode(parse(QLatin1String(blocks[i])), state, kPolicyNone);
+        state = u.state;
+        QVERIFY(trend.add(t0 + 1500 * i, parse(QLatin1String(blocks[i])), u));
+    }
+    QCOMPARE(trend.csv(), QByteArray("time,input_voltage_mV,output_voltage_mV,battery_voltage_mV,battery_level_percent\n"
+                                     "2026-12-07T01:30:00.000Z,24000,12000,13500,100\n"
+                                     "2026-12-07T01:30:01.500Z,0,11900,12400,99\n"
+                                     "2026-12-07T01:30:03.000Z,23950,12000,12500,98\n"));
+    const QVector<trendBuffer::mark> marks = trend.marks();
+    QCOMPARE(marks.size(), 2);
+    QVERIFY(marks[0].dcLost && marks[0].ms == t0 + 1500);
+    QVERIFY(!marks[1].dcLost && marks[1].ms == t0 + 3000);
 }
 
 void tst_statusMonitor::stopEndsThePoll_data()
@@ -367,6 +444,55 @@ void tst_statusMonitor::feedsNutAsTheStoreSays()
     settingsStore::setNutFeed(false);
     page.slotOnPowerEventSettingsChanged();
     QVERIFY(page.findChildren<nutDataFile*>().isEmpty());
+}
+
+void tst_statusMonitor::edgeLineIsOnDiskWhenTheScriptStarts_data()
+{
+    QTest::addColumn<quint32>("policy");
+    QTest::addColumn<QString>("edge");   // the second block
+    QTest::addColumn<QString>("line");
+    QTest::newRow("DC lost, policy 1") << 1u << "40028=0" << "DC is broken.";
+    QTest::newRow("SW on, policy 2") << 2u << "40028=1 40031=1" << "SW ON.";
+}
+
+void tst_statusMonitor::edgeLineIsOnDiskWhenTheScriptStarts()
+{
+    QFETCH(quint32, policy);
+    QFETCH(QString, edge);
+    QFETCH(QString, line);
+    if (!testsupport::kChildMayStartThreads)
+        QSKIP("the watch's and the writer's threads would start in a forked child");
+    const QString path = testsupport::tempRoot() + QStringLiteral("/kill/QR-7215.log");
+    // Without the sync the writer still wins the race against the runner's
+    // start about two times in three: eight children catch a missing one.
+    for (int child = 0; child < 8; ++child) {
+        QFile::remove(path);
+        // A program without a window, whose script ends it at once: nothing after
+        // the start gets a chance to write. A line logged only once the runner
+        // was started ends the child with 2.
+        const int code = testsupport::runWithTimeLimit(20, [&]() -> int {
+            eventLogFile file(path);
+            connect(&g_consolePrint, &consolePrint::signalShowMsg, &file, &eventLogFile::slotOnShowMsg);
+            powerWatch watch;
+            watch.setPolicy(policy);
+            QThread* runner = powerWatchProbe::runner(watch);
+            connect(&g_consolePrint, &consolePrint::signalShowMsg, [&](const QString& msg) {
+                if (msg == line && runner->isRunning())
+                    ::_exit(2);
+            });
+            connect(runner, &QThread::started, [] { ::kill(::getpid(), SIGKILL); });
+            powerWatchProbe::feed(watch, parse(QStringLiteral("40028=1")));
+            powerWatchProbe::feed(watch, parse(edge));
+            QTest::qWait(10000);
+            return 1;
+        });
+        QCOMPARE(code, int(testsupport::kChildCrashed));
+        QFile written(path);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(written.readAll());
+        QVERIFY2(text.contains(QStringLiteral(">>DC is connected.\n")), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral(">>") + line + QLatin1Char('\n')), qPrintable(text));
+    }
 }
 
 QR_TEST_MAIN(tst_statusMonitor)

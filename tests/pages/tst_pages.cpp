@@ -4,7 +4,9 @@
 // page's stamp and bound. Runs against the fake device library.
 #include "configdialog.h"
 #include "configwidget.h"
+#include "childprocess.h"
 #include "dataobject.h"
+#include "eventlogfile.h"
 #include "fakelink.h"
 #include "inforwidget.h"
 #include "logcapture.h"
@@ -22,7 +24,12 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTextBlock>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -61,6 +68,13 @@ private slots:
     void doubleClickWritesThroughTheDialog_data();
     void doubleClickWritesThroughTheDialog();
     void logPageStampsAndKeepsTheNewestLines();
+    void logFileHoldsThePagesLines();
+    void logFileRotates_data();
+    void logFileRotates();
+    void logFileRefusedThenWritten_data();
+    void logFileRefusedThenWritten();
+    void logSavedWholeOrNotAtAll_data();
+    void logSavedWholeOrNotAtAll();
 };
 
 void tst_pages::init()
@@ -335,6 +349,167 @@ void tst_pages::logPageStampsAndKeepsTheNewestLines()
     QCOMPARE(log->blockCount(), inforWidget::maxLogLines);
     QVERIFY(log->firstBlock().text().endsWith(QStringLiteral(">>250")));
     QVERIFY(log->lastBlock().text().endsWith(QStringLiteral(">>%1").arg(count - 1)));
+}
+
+void tst_pages::logFileHoldsThePagesLines()
+{
+    QTemporaryDir dir;
+    inforWidget page;
+    eventLogFile file(dir.filePath(QStringLiteral("state/QR-7215.log")));
+    connect(&page, SIGNAL(signalLineShown(const QString&)), &file, SLOT(slotOnLine(const QString&)));
+    connect(&g_consolePrint, SIGNAL(signalShowMsg(const QString&)), &page, SLOT(slotOnShowMsg(const QString&)));
+    for (const QString& msg : {QStringLiteral("DC is broken."), QString(), QStringLiteral("two\nparts"),
+                               QStringLiteral("31.5 \u00b0C")})
+        g_consolePrint.showMsg(msg);
+    QVERIFY(file.sync(5000));
+    QFile saved(file.path());
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(saved.readAll()), page.text());
+    QCOMPARE(page.text().count(QLatin1Char('\n')), 5);
+}
+
+void tst_pages::logFileRotates_data()
+{
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<int>("files");
+    // Lines of 10 bytes against a limit of 50: five to a file.
+    QTest::newRow("within the limit: one file") << 5 << 1;
+    QTest::newRow("one past: the first five move to .1") << 6 << 2;
+    QTest::newRow("twenty-five: .4 is the oldest") << 25 << 5;
+    QTest::newRow("forty: the oldest fifteen are gone") << 40 << 5;
+}
+
+void tst_pages::logFileRotates()
+{
+    QFETCH(int, lines);
+    QFETCH(int, files);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("QR-7215.log"));
+    {
+        eventLogFile file(path, 50);
+        for (int i = 0; i < lines; ++i)
+            file.append(QStringLiteral("line %1").arg(i, 4, 10, QLatin1Char('0')));
+        QVERIFY(file.sync(5000));
+    }
+    QStringList names{path};
+    for (int n = 1; n < eventLogFile::kKeptFiles + 1; ++n)
+        names.prepend(path + QLatin1Char('.') + QString::number(n));
+    QByteArray kept;
+    int present = 0;
+    for (const QString& name : names) {
+        QFile f(name);
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        ++present;
+        QVERIFY2(f.size() <= 50, qPrintable(name));
+        kept += f.readAll();
+    }
+    QCOMPARE(present, files);
+    QByteArray expected;
+    for (int i = qMax(0, lines - 5 * eventLogFile::kKeptFiles); i < lines; ++i)
+        expected += QStringLiteral("line %1\n").arg(i, 4, 10, QLatin1Char('0')).toUtf8();
+    QCOMPARE(kept, expected);
+}
+
+void tst_pages::logFileRefusedThenWritten_data()
+{
+    QTest::addColumn<bool>("asNobody");
+    QTest::newRow("a file stands where the folder should be") << false;
+    QTest::newRow("the state folder is read-only to its user") << true;
+}
+
+void tst_pages::logFileRefusedThenWritten()
+{
+    QFETCH(bool, asNobody);
+    // Reachable by nobody too.
+    QTemporaryDir dir(QStringLiteral("/tmp/qr7215-log-XXXXXX"));
+    ::chmod(QFile::encodeName(dir.path()).constData(), 0755);
+    const QString state = dir.filePath(QStringLiteral("state"));
+    const QByteArray stateName = QFile::encodeName(state);
+    if (asNobody) {
+        const passwd* nobody = ::getpwnam("nobody");
+        if (!nobody || !testsupport::canChangeUser())
+            QSKIP("needs root and the user nobody");
+        if (!testsupport::kChildMayStartThreads)
+            QSKIP("the writer's thread would start in a forked child");
+        QVERIFY(QDir().mkpath(state));
+        QVERIFY(::chown(stateName.constData(), nobody->pw_uid, nobody->pw_gid) == 0);
+        QVERIFY(::chmod(stateName.constData(), 0555) == 0);
+    } else {
+        QFile blocker(state);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+    }
+    const auto lift = [&] {
+        if (asNobody)
+            return ::chmod(stateName.constData(), 0755) == 0;
+        return QFile::remove(state) && QDir().mkpath(state);
+    };
+    // Each step that goes wrong answers with its own number.
+    const auto scenario = [&]() -> int {
+        LogCapture log;
+        eventLogFile file(state + QStringLiteral("/Tarvolt/UPS/QR-7215.log"));
+        file.append(QStringLiteral("one"));
+        file.append(QStringLiteral("two"));
+        if (file.sync(5000))
+            return 1;
+        file.append(QStringLiteral("three"));
+        if (file.sync(5000))
+            return 2;
+        // The refusal was told before the sync gave up; its line is queued.
+        QCoreApplication::processEvents();
+        if (log.lines.size() != 1 || !log.lines[0].startsWith(QStringLiteral("Event log: cannot write ")))
+            return 3;
+        if (!lift())
+            return 4;
+        if (!file.sync(5000))
+            return 5;
+        QFile written(file.path());
+        if (!written.open(QIODevice::ReadOnly) || written.readAll() != "one\ntwo\nthree\n")
+            return 6;
+        QCoreApplication::processEvents();
+        return log.lines.size() == 1 ? 0 : 7;
+    };
+    QCOMPARE(asNobody ? testsupport::runAs("nobody", scenario) : scenario(), 0);
+}
+
+void tst_pages::logSavedWholeOrNotAtAll_data()
+{
+    QTest::addColumn<QString>("target");    // under a fresh folder
+    QTest::addColumn<qint64>("sizeLimit");  // a full disk after this many bytes; 0 none
+    QTest::addColumn<bool>("saved");
+    QTest::newRow("a new file holds the view") << "log.txt" << qint64(0) << true;
+    QTest::newRow("an old file is replaced") << "old.txt" << qint64(0) << true;
+    QTest::newRow("a folder that is not there") << "missing/log.txt" << qint64(0) << false;
+    QTest::newRow("a full disk keeps the old file") << "old.txt" << qint64(40) << false;
+}
+
+void tst_pages::logSavedWholeOrNotAtAll()
+{
+    QFETCH(QString, target);
+    QFETCH(qint64, sizeLimit);
+    QFETCH(bool, saved);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(target);
+    const QByteArray old("the old file\n");
+    QFile oldFile(dir.filePath(QStringLiteral("old.txt")));
+    QVERIFY(oldFile.open(QIODevice::WriteOnly) && oldFile.write(old) == old.size());
+    oldFile.close();
+    inforWidget page;
+    for (int i = 0; i < 5; ++i)
+        page.slotOnShowMsg(QStringLiteral("line %1 of a log longer than forty bytes").arg(i));
+    const auto save = [&]() -> int {
+        QString reason;
+        const bool ok = page.saveTo(path, &reason);
+        return ok ? 0 : (reason.isEmpty() ? 2 : 1);
+    };
+    QCOMPARE(sizeLimit > 0 ? testsupport::runWithFileSizeLimit(sizeLimit, save) : save(), saved ? 0 : 1);
+    QFile result(path);
+    if (saved) {
+        QVERIFY(result.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(result.readAll()), page.text());
+    } else {
+        QCOMPARE(result.open(QIODevice::ReadOnly) ? result.readAll() : QByteArray(), target == "old.txt" ? old : QByteArray());
+    }
 }
 
 QR_TEST_MAIN(tst_pages)

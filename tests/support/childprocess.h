@@ -32,4 +32,19 @@ int runWithTimeLimit(unsigned seconds, const std::function<int()>& fn);
 // True when this process may become another user.
 bool canChangeUser();
 
+// ThreadSanitizer does not follow a child that starts threads after a fork
+// of a process that has some (it ends such a child): tests whose child does
+// run in the other builds only.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kChildMayStartThreads = false;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr bool kChildMayStartThreads = false;
+#else
+constexpr bool kChildMayStartThreads = true;
+#endif
+#else
+constexpr bool kChildMayStartThreads = true;
+#endif
+
 } // namespace testsupport

@@ -17,11 +17,14 @@ void prepareEnvironment()
     g_root = new QTemporaryDir(QDir::tempPath() + QStringLiteral("/qr7215-test-XXXXXX"));
     const QString config = g_root->path() + QStringLiteral("/config");
     const QString runtime = g_root->path() + QStringLiteral("/runtime");
+    const QString state = g_root->path() + QStringLiteral("/state");
     QDir().mkpath(config);
     QDir().mkpath(runtime);
+    QDir().mkpath(state);
     QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv("XDG_CONFIG_HOME", config.toUtf8());
     qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
+    qputenv("XDG_STATE_HOME", state.toUtf8());
     std::atexit([] {
         delete g_root;
         g_root = nullptr;

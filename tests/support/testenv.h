@@ -12,7 +12,8 @@
 
 namespace testsupport {
 
-// Points XDG_CONFIG_HOME and XDG_RUNTIME_DIR at fresh temporary folders.
+// Points XDG_CONFIG_HOME, XDG_RUNTIME_DIR and XDG_STATE_HOME (the event log)
+// at fresh temporary folders.
 // Call before the application object exists.
 void prepareEnvironment();
 
