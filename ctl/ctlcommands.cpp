@@ -7,6 +7,7 @@
 #include "datafolder.h"
 #include "ctlexit.h"
 #include "dataobject.h"
+#include "eventlogfile.h"
 #include "jsonstatus.h"
 #include "linksupervisor.h"
 #include "portholder.h"
@@ -219,9 +220,12 @@ int ctlCommands::watch(const ctlOptions& o)
 int ctlCommands::monitor(const ctlOptions& o)
 {
     // The program's log lines, stamped as its log page stamps them, from the
-    // open on.
+    // open on, on standard error and in the program's event log file (which
+    // the watch syncs to the disk before a script starts).
     connect(&g_consolePrint, &consolePrint::signalShowMsg, this,
             [this](const QString& line) { m_err << ctlMonitor::stamped(line) << Qt::endl; });
+    eventLogFile eventLog;
+    connect(&g_consolePrint, &consolePrint::signalShowMsg, &eventLog, &eventLogFile::slotOnShowMsg);
     // The first open is the caller's: a port that is missing, held or
     // forbidden ends the monitor with the exit code that says so, and a
     // service manager starts it again later.

@@ -3,6 +3,7 @@
 #include "comadapter.h"
 #include "consoleprint.h"
 #include "ctlexit.h"
+#include "eventlogfile.h"
 #include "linksupervisor.h"
 #include "nutdatafile.h"
 #include "powerwatch.h"
@@ -19,8 +20,7 @@ ctlMonitor::ctlMonitor()
 
 QString ctlMonitor::stamped(const QString& line)
 {
-    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")) + QStringLiteral(">>")
-           + line;
+    return eventLogFile::formatLine(QDateTime::currentDateTime(), line);
 }
 
 int ctlMonitor::run(const ctlOptions& o)

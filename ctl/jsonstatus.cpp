@@ -20,14 +20,6 @@ const signalName kSignals[] = {
     {"Remote", kRemote}, {"Bat.Start", kBatStart}, {"Dev.PSts", kDevSts},
 };
 
-enum : int {
-    kInputCurrent = QR7215_REG_INPUT_CURRENT - QR7215_STATUS_BLOCK_START,
-    kOutputCurrent = QR7215_REG_OUTPUT_CURRENT - QR7215_STATUS_BLOCK_START,
-    kBatteryVoltage = QR7215_REG_BATTERY_VOLTAGE - QR7215_STATUS_BLOCK_START,
-    kBatteryCurrent = QR7215_REG_BATTERY_CURRENT - QR7215_STATUS_BLOCK_START,
-    kTemperature = QR7215_REG_TEMPERATURE - QR7215_STATUS_BLOCK_START
-};
-
 // A one-shot read has no earlier text to keep: a source the page would
 // leave unchanged is unknown here.
 QJsonValue orNull(const QString& text)
@@ -62,12 +54,14 @@ QJsonObject object(const block& r)
     o.insert(QStringLiteral("battery_level"), qMin<int>(level, 100));
     o.insert(QStringLiteral("signals"), sig);
     o.insert(QStringLiteral("policy_mode"), policyModeText(r[kPolicyMode]));
-    o.insert(QStringLiteral("input_current_mA"), r[kInputCurrent]);
-    o.insert(QStringLiteral("output_current_mA"), r[kOutputCurrent]);
+    o.insert(QStringLiteral("input_current_mA"), r[kCurrentInput]);
+    o.insert(QStringLiteral("output_current_mA"), r[kCurrentOutput]);
     o.insert(QStringLiteral("battery_voltage_mV"), r[kBatteryVoltage]);
     o.insert(QStringLiteral("battery_current_mA"), r[kBatteryCurrent]);
     o.insert(QStringLiteral("temperature_C"), celsius(r[kTemperature]));
     o.insert(QStringLiteral("runtime_min"), r[kRuntime]);
+    o.insert(QStringLiteral("alarm_flags"), r[kAlarmFlags]);
+    o.insert(QStringLiteral("alarms"), alarmText(r[kAlarmFlags]));
     o.insert(QStringLiteral("registers"),
              registers(QR7215_STATUS_BLOCK_START, QVector<quint16>(r.begin(), r.end())));
     return o;
@@ -92,11 +86,12 @@ QString text(const block& r)
     row("Battery level:", QString::number(qMin<int>(r[kBatteryLevel], 100)) + QStringLiteral(" %"));
     row("Signals on:", on.isEmpty() ? QStringLiteral("none") : on.join(QLatin1Char(' ')));
     row("Signals off:", off.isEmpty() ? QStringLiteral("none") : off.join(QLatin1Char(' ')));
-    row("Input current:", QString::number(r[kInputCurrent]) + QStringLiteral(" mA"));
-    row("Output current:", QString::number(r[kOutputCurrent]) + QStringLiteral(" mA"));
+    row("Input current:", QString::number(r[kCurrentInput]) + QStringLiteral(" mA"));
+    row("Output current:", QString::number(r[kCurrentOutput]) + QStringLiteral(" mA"));
     row("Battery:", QStringLiteral("%1 mV, %2 mA").arg(r[kBatteryVoltage]).arg(r[kBatteryCurrent]));
-    row("Temperature:", QString::number(celsius(r[kTemperature]), 'f', 1) + QStringLiteral(" C"));
+    row("Temperature:", temperatureText(r[kTemperature]));
     row("Runtime:", QString::number(r[kRuntime]) + QStringLiteral(" min"));
+    row("Alarms:", alarmText(r[kAlarmFlags]));
     return out;
 }
 

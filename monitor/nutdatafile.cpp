@@ -11,11 +11,6 @@ namespace {
 
 using namespace statusDecoder;
 
-enum : int {
-    kBatteryVoltage = QR7215_REG_BATTERY_VOLTAGE - QR7215_STATUS_BLOCK_START,
-    kTemperature = QR7215_REG_TEMPERATURE - QR7215_STATUS_BLOCK_START
-};
-
 QString volts(quint16 mV)
 {
     return QString::number(mV / 1000.0, 'f', 3);

@@ -185,10 +185,11 @@ namespace {
 
 statusDecoder::block simulatorStart()
 {
-    // The simulator's registers at start: on DC, full, every reading set.
+    // The simulator's registers at start, from 40016: on DC, full, every reading set.
     statusDecoder::block b{};
     const int values[20] = {24000, 850, 12000, 1200, 12600, 0, 315, 95, 0, 0, 100, 1, 1, 0, 1, 0, 0, 0, 1, 0};
-    std::copy(std::begin(values), std::end(values), b.begin());
+    for (int i = 0; i < 20; ++i)
+        b[QR7215_REG_INPUT_VOLTAGE - QR7215_STATUS_BLOCK_START + i] = static_cast<quint16>(values[i]);
     return b;
 }
 

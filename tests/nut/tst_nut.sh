@@ -8,9 +8,9 @@
 #     registers;
 #  3. qr7215ctl monitor --nut-file feeds dummy-ups: battery.charge follows
 #     the module and OB shows within 3 s of a power failure, a silent
-#     module empties the served readings; the monitor
-#     runs the post-process script with its event and ends on SIGTERM
-#     within a second.
+#     module empties the served readings; the monitor logs to the event
+#     log file, runs the post-process script with its event and ends on
+#     SIGTERM within a second.
 #   tst_nut.sh SOURCE_DIR BIN_DIR
 set -uo pipefail
 src=${1:?usage: tst_nut.sh SOURCE_DIR BIN_DIR}
@@ -127,7 +127,7 @@ ctl write 40006 42 >/dev/null || fail "write failed"
 [ "$(sim 'get 40006')" = 42 ] || fail "40006 holds $(sim 'get 40006'), not 42"
 
 step="monitor feeds dummy-ups"
-export XDG_CONFIG_HOME=$work/xdg
+export XDG_CONFIG_HOME=$work/xdg XDG_STATE_HOME=$work/state-home
 mkdir -p "$XDG_CONFIG_HOME/Tarvolt/UPS"
 printf '#!/bin/sh\necho "$QR7215_EVENT $QR7215_BATTERY_LEVEL" >> "%s"\n' "$work/script.out" > "$work/script.sh"
 chmod +x "$work/script.sh"
@@ -147,6 +147,7 @@ step="monitor: OB within 3 s and the script"
 wait_until 3000 "upsc never said OB" status_has OB
 wait_until 5000 "the script did not run" grep -q "^DC_LOST " "$work/script.out"
 grep -q ">>DC is broken.$" "$work/monitor.log" || fail "the monitor did not log the loss of DC"
+grep -q ">>DC is broken.$" "$XDG_STATE_HOME/Tarvolt/UPS/QR-7215.log" || fail "the loss of DC is not in the event log"
 step="monitor: a lost link empties the data"
 charge_gone() { [[ $(upsc "$ups" battery.charge 2>&1) == *"not supported"* ]]; }
 [ "$(sim 'fault timeout')" = ok ] || fail "the simulator refused the fault"
