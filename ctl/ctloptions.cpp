@@ -9,26 +9,23 @@
 #include <QCommandLineParser>
 #include <QFileInfo>
 
+#include <functional>
+
 namespace {
 
-// What one numeric option accepts; the device library would refuse the rest
-// only at open, with a less helpful word.
+// What one numeric option accepts, and where it goes; the device library
+// would refuse the rest only at open, with a less helpful word.
 struct numberRule
 {
     const char* name;
     quint32 minimum;
     quint32 maximum;
+    std::function<void(quint32)> store;
 };
 
-const numberRule kSlave{"slave", 1, 247};
-const numberRule kBaud{"baud", 50, 4000000};
-const numberRule kDataBits{"data-bits", 7, 8};
-const numberRule kStopBits{"stop-bits", 1, 2};
-const numberRule kTimeout{"timeout", 1, 60000};
-const numberRule kRetries{"retries", 0, 100};
 // The connection page's range: what the program would poll with.
-const numberRule kPoll{"poll", 20, 10000};
-const numberRule kInterval{"interval", 1, 3600000};
+constexpr quint32 kPollMin = 20;
+constexpr quint32 kPollMax = 10000;
 
 bool number(const QString& text, quint32 minimum, quint32 maximum, quint32* out)
 {
@@ -90,7 +87,17 @@ bool ctlOptions::parse(const QStringList& arguments, const QString& appDir)
     const QCommandLineOption parity(QStringLiteral("parity"), QString(), QStringLiteral("p"));
     const QCommandLineOption config(QStringLiteral("config"), QString(), QStringLiteral("file"));
     const QCommandLineOption nutFile(QStringLiteral("nut-file"), QString(), QStringLiteral("path"));
-    const numberRule rules[] = {kSlave, kBaud, kDataBits, kStopBits, kTimeout, kRetries, kPoll, kInterval};
+    comSettings& s = m_settings;
+    const numberRule rules[] = {
+        {"slave", 1, 247, [&s](quint32 v) { s.slaveId = static_cast<quint16>(v); }},
+        {"baud", 50, 4000000, [&s](quint32 v) { s.baudRate = v; }},
+        {"data-bits", 7, 8, [&s](quint32 v) { s.dataLen = static_cast<quint8>(v); }},
+        {"stop-bits", 1, 2, [&s](quint32 v) { s.stopBits = static_cast<quint8>(v); }},
+        {"timeout", 1, 60000, [&s](quint32 v) { s.responseTimeout = v; }},
+        {"retries", 0, 100, [&s](quint32 v) { s.numOfRetries = v; }},
+        {"poll", kPollMin, kPollMax, [&s](quint32 v) { s.pollDelay = v; }},
+        {"interval", 1, 3600000, [this](quint32 v) { m_intervalMs = static_cast<int>(v); }},
+    };
     parser.addOptions({help, version, json, port, parity, config, nutFile});
     for (const numberRule& r : rules)
         parser.addOption(QCommandLineOption(QString::fromLatin1(r.name), QString(), QStringLiteral("n")));
@@ -124,19 +131,12 @@ bool ctlOptions::parse(const QStringList& arguments, const QString& appDir)
         if (!number(parser.value(name), r.minimum, r.maximum, &v))
             return fail(QStringLiteral("--%1 takes a whole number from %2 to %3, not \"%4\"")
                             .arg(name).arg(r.minimum).arg(r.maximum).arg(parser.value(name)));
-        if (r.name == kSlave.name) m_settings.slaveId = static_cast<quint16>(v);
-        else if (r.name == kBaud.name) m_settings.baudRate = v;
-        else if (r.name == kDataBits.name) m_settings.dataLen = static_cast<quint8>(v);
-        else if (r.name == kStopBits.name) m_settings.stopBits = static_cast<quint8>(v);
-        else if (r.name == kTimeout.name) m_settings.responseTimeout = v;
-        else if (r.name == kRetries.name) m_settings.numOfRetries = v;
-        else if (r.name == kPoll.name) m_settings.pollDelay = v;
-        else m_intervalMs = static_cast<int>(v);
+        r.store(v);
     }
     // A file's poll period outside the page's range is the one the page
     // would show, and poll with.
     if (!parser.isSet(QStringLiteral("poll")))
-        m_settings.pollDelay = qBound(kPoll.minimum, m_settings.pollDelay, kPoll.maximum);
+        m_settings.pollDelay = qBound(kPollMin, m_settings.pollDelay, kPollMax);
     // What the connection page would derive from the name.
     m_settings.comPortNumber = static_cast<quint16>(portNumberFromName(m_settings.comPort));
     m_json = parser.isSet(json);

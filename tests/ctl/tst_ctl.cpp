@@ -113,6 +113,8 @@ void tst_ctl::commands_data()
     QTest::newRow("no command") << "" << "" << 2 << "" << "no command given" << "" << "" << false;
     QTest::newRow("unknown command") << "" << "stats" << 2 << "" << "unknown command" << "" << "" << false;
     QTest::newRow("slave 0") << "" << "--slave 0 status" << 2 << "" << "--slave takes" << "" << "" << false;
+    QTest::newRow("poll below the connection page's least") << "" << "--poll 19 watch" << 2 << "" << "--poll takes"
+                                                            << "" << "" << false;
     QTest::newRow("parity by another name") << "" << "--parity mark status" << 2 << "" << "--parity takes" << ""
                                             << "" << false;
     QTest::newRow("--json with write") << "" << "write 40005 1 --json" << 2 << "" << "--json goes with" << "" << ""
