@@ -1,19 +1,29 @@
-// What the pages add to the logic below them: the write dialog's Ok, Enter,
-// Cancel and Escape; the Config page's policy and script in the settings
-// store, its refresh through the worker and its way to the dialog; the log
-// page's stamp and bound. Runs against the fake device library.
+// The pages and the logic right below them, over the fake device library.
+// The register table: config_registers.xml as the model reads it, the example
+// table against the register map, and the refresh (one block read, rows by
+// their own address, values only from a good read of the link that is up,
+// the pending write), directly and through the worker that carries it off the
+// GUI thread. The failure-line throttle against a stepped clock, and the
+// message bus's two roads: failure lines throttled, event lines never. And
+// what the pages add: the write dialog's Ok, Enter, Cancel and Escape; the
+// Config page's policy and script in the settings store, its refresh through
+// the worker and its way to the dialog; the log page's stamp and bound.
 #include "configdialog.h"
 #include "configwidget.h"
+#include "consoleprint.h"
 #include "dataobject.h"
 #include "fakelink.h"
 #include "inforwidget.h"
 #include "logcapture.h"
-#include "registertablefixture.h"
+#include "logthrottle.h"
+#include "registermap.h"
+#include "registerworker.h"
 #include "settingslocation.h"
 #include "settingsstore.h"
 #include "testenv.h"
 #include "upsdatamodel.h"
 
+#include <QAbstractItemModelTester>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -24,7 +34,53 @@
 #include <QTableView>
 #include <QTextBlock>
 
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
 namespace {
+
+// The register table beside the test executable, as a test writes it.
+QString tablePath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/iconfigs/config_registers.xml");
+}
+
+// Puts xml in place as the table; a null xml leaves no table at all.
+bool writeTable(const QByteArray& xml)
+{
+    QFile::remove(tablePath());
+    if (xml.isNull())
+        return true;
+    QDir().mkpath(QCoreApplication::applicationDirPath() + QStringLiteral("/iconfigs"));
+    QFile file(tablePath());
+    return file.open(QIODevice::WriteOnly) && file.write(xml) == xml.size();
+}
+
+// One <Item> per entry "addr|name|rw|description"; an empty part is left out.
+QByteArray tableOf(const QStringList& items)
+{
+    QByteArray xml = "<?xml version=\"1.0\"?>\n<Registers><Config><Version>1</Version></Config><Items>\n";
+    const char* const tags[] = {"Addr", "Name", "RW", "Description"};
+    for (const QString& item : items) {
+        const QStringList parts = item.split(QLatin1Char('|'));
+        xml += "<Item>";
+        for (int i = 0; i < 4 && i < parts.size(); ++i) {
+            if (!parts.at(i).isEmpty())
+                xml += QByteArray("<") + tags[i] + ">" + parts.at(i).toUtf8() + "</" + tags[i] + ">";
+        }
+        xml += "</Item>\n";
+    }
+    return xml + "</Items></Registers>\n";
+}
+
+QString valueText(const QAbstractItemModel& model, int row)
+{
+    return model.data(model.index(row, 2), Qt::DisplayRole).toString();
+}
 
 // The page with its file dialog replaced by a chosen answer.
 class scriptChoosingConfigWidget : public configWidget
@@ -41,7 +97,40 @@ QPushButton* dialogButton(QObject* dialog, QDialogButtonBox::StandardButton whic
     return dialog->findChild<QDialogButtonBox*>("m_buttonBox")->button(which);
 }
 
+void openFake()
+{
+    comSettings settings;
+    settings.comPort = QStringLiteral("ttyFAKE0");
+    QCOMPARE(g_comAdapter.slotOpenDevice(&settings), 0);
+}
+
+constexpr qint64 kGapMs = 5000;
+const QString kRead = QStringLiteral("ERR:-8:When reading register start from 40016");
+const QString kPoll = QStringLiteral("Read error: -8");
+const QString kOther = QStringLiteral("ERR:-11:When reading register start from 40016");
+
+// Advance the clock by `after` ms, then submit `text`, or flush when it is null.
+struct step {
+    qint64 after;
+    QString text;
+};
+
+QVector<step> repeat(const QString& text, int times, qint64 every)
+{
+    QVector<step> steps;
+    for (int i = 0; i < times; ++i)
+        steps << step{i == 0 ? 0 : every, text};
+    return steps;
+}
+
+QString again(const QString& text)
+{
+    return logThrottle::repeatingLine(text);
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(QVector<step>)
 
 class tst_pages : public QObject
 {
@@ -51,6 +140,17 @@ private slots:
     void init();
     void cleanup() { fakeLink::closeAny(); }
 
+    // First: the bus's timer is armed by nothing before them.
+    void sequences_data();
+    void sequences();
+    void threadsCountEveryOccurrence();
+    void busThrottlesFailuresOnlyAndFlushesByItself();
+    void loadsTable_data();
+    void loadsTable();
+    void exampleTableMatchesRegisterMap();
+    void refresh_data();
+    void refresh();
+    void workerDestructionLetsTheExchangeFinish();
     void dialogCloses_data();
     void dialogCloses();
     void policyFromTheStore_data();
@@ -68,8 +168,387 @@ void tst_pages::init()
     fakeLink::closeAny();
     fakesdk::reset();
     QFile::remove(platform::settingsStorePath());
-    QVERIFY(registerFixture::writeTable(registerFixture::tableOf(
+    QVERIFY(writeTable(tableOf(
         {"40000|Slave address|RW|a", "40011|Command|W|b", "40012|Battery capacity|R|c", "40013|Odd|X|d"})));
+}
+
+void tst_pages::loadsTable_data()
+{
+    QTest::addColumn<QByteArray>("xml");   // null: no file, nor its folder
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QStringList>("rows"); // cells, "edit" if writable, the range if any
+
+    QTest::newRow("missing file and folder") << QByteArray() << -1 << QStringList();
+    QTest::newRow("not well-formed") << QByteArray("<Registers><Items><Item></Items>") << -2 << QStringList();
+    QTest::newRow("every Items, Item only directly in it, names case-sensitive")
+        << QByteArray("<R><Item><Addr>1</Addr></Item><Items><Item><Addr>40001</Addr></Item><item><Addr>4</Addr></item>"
+                      "<Group><Item><Addr>2</Addr></Item></Group><!-- c -->text</Items><items><Item/></items>"
+                      "<Config><Item><Addr>3</Addr></Item></Config><Items><Item><Addr>40003</Addr></Item></Items></R>")
+        << 0 << QStringList{"40001|NULL||R|NULL", "40003|NULL||R|NULL"};
+    QTest::newRow("empty Item") << QByteArray("<R><Items><Item/></Items></R>") << 0 << QStringList{"0|NULL||R|NULL"};
+    QTest::newRow("full Item") << tableOf({"40005|Shutdown delay|RW|Seconds"}) << 0
+                               << QStringList{"40005|Shutdown delay||RW|Seconds|edit"};
+    QTest::newRow("access in any case") << tableOf({"1|a|rw", "2|b|wr", "3|c|w", "4|d|r"}) << 0
+                                        << QStringList{"1|a||RW|NULL|edit", "2|b||RW|NULL|edit",
+                                                       "3|c||W|NULL|edit", "4|d||R|NULL"};
+    QTest::newRow("access with a blank, unknown or empty is none")
+        << QByteArray("<R><Items><Item><RW> RW</RW></Item><Item><RW>RWX</RW></Item><Item><RW/></Item></Items></R>")
+        << 0 << QStringList{"0|NULL|||NULL", "0|NULL|||NULL", "0|NULL|||NULL"};
+    QTest::newRow("address not decimal is 0") << tableOf({"0x9C40|a", "-1|b", "99999999999|c"}) << 0
+                                              << QStringList{"0|a||R|NULL", "0|b||R|NULL", "0|c||R|NULL"};
+    QTest::newRow("a value in the file is never shown")
+        << QByteArray("<R><Items><Item><Addr>40000</Addr><Value>7</Value></Item></Items></R>") << 0
+        << QStringList{"40000|NULL||R|NULL"};
+    QTest::newRow("range: Min and Max, Max alone, Min alone")
+        << QByteArray("<R><Items><Item><Min>1</Min><Max>247</Max></Item><Item><Max>100</Max></Item>"
+                      "<Item><Min> 5 </Min></Item></Items></R>")
+        << 0 << QStringList{"0|NULL||R|NULL|1-247", "0|NULL||R|NULL|0-100", "0|NULL||R|NULL|5-65535"};
+    QTest::newRow("range: reversed or no register values is none")
+        << QByteArray("<R><Items><Item><Min>9</Min><Max>2</Max></Item><Item><Min>-1</Min><Max>70000</Max></Item>"
+                      "</Items></R>")
+        << 0 << QStringList{"0|NULL||R|NULL", "0|NULL||R|NULL"};
+}
+
+void tst_pages::loadsTable()
+{
+    QFETCH(QByteArray, xml);
+    QFETCH(int, result);
+    QFETCH(QStringList, rows);
+
+    const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/iconfigs");
+    if (xml.isNull())
+        QVERIFY(QDir(folder).removeRecursively());
+    QVERIFY(writeTable(xml));
+    upsDataModel model;
+    QVERIFY(QDir(folder).exists());
+    QCOMPARE(model.loadRegisterTable(), result);
+    // A table that has become unreadable since keeps the rows shown.
+    QVERIFY(writeTable("<Registers><Items>"));
+    QCOMPARE(model.loadRegisterTable(), -2);
+    QStringList shown;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        QStringList cells;
+        for (int column = 0; column < model.columnCount(); ++column)
+            cells << model.data(model.index(row, column)).toString();
+        if (model.flags(model.index(row, 2)) & Qt::ItemIsEditable)
+            cells << QStringLiteral("edit");
+        const DataObject* object = model.getDataObject(static_cast<short>(row));
+        if (object->hasRange)
+            cells << QStringLiteral("%1-%2").arg(object->minimum).arg(object->maximum);
+        shown << cells.join(QLatin1Char('|'));
+    }
+    QCOMPARE(shown, rows);
+}
+
+// The table the build puts beside the program lists the table block in
+// register order, each register with the access and name the module (and
+// its simulator) give it. Qt's own checker walks every index, role and
+// signal of the model over it, without values and with a block shown.
+void tst_pages::exampleTableMatchesRegisterMap()
+{
+    QFile shipped(QStringLiteral(QR7215_SOURCE_DIR "/resources/iconfigs/config_registers.xml"));
+    QFile beside(QStringLiteral(QR7215_BIN_DIR "/iconfigs/config_registers.xml"));
+    QVERIFY(shipped.open(QIODevice::ReadOnly));
+    QVERIFY2(beside.open(QIODevice::ReadOnly), qPrintable(beside.fileName()));
+    const QByteArray xml = beside.readAll();
+    QCOMPARE(xml, shipped.readAll());
+    QVERIFY(writeTable(xml));
+
+    upsDataModel model;
+    model.setHorizontalHeaderList({"Address", "Name", "Value", "RW", "Description"});
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QCOMPARE(model.rowCount(), QR7215_TABLE_BLOCK_COUNT);
+    for (int row = 0; row < model.rowCount(); ++row) {
+        const DataObject* object = model.getDataObject(static_cast<short>(row));
+        const int reg = QR7215_TABLE_BLOCK_START + row;
+        QCOMPARE(object->addr, quint32(reg));
+        const qr7215sim::registerSpec* entry = qr7215sim::findRegister(reg);
+        QVERIFY2(entry, qPrintable(QStringLiteral("register %1 is not in the register map").arg(reg)));
+        const char* access = entry->access == qr7215sim::registerAccess::readOnly    ? "R"
+                             : entry->access == qr7215sim::registerAccess::writeOnly ? "W"
+                                                                                    : "RW";
+        QCOMPARE(model.data(model.index(row, 3)).toString(), QString::fromLatin1(access));
+        QCOMPARE(object->name, QString::fromLatin1(entry->name));
+        QVERIFY(!object->description.isEmpty() && object->description != QLatin1String("NULL"));
+    }
+    fakeLink link;
+    QVERIFY(link.isOpen());
+    model.updateData();
+    QCOMPARE(model.loadRegisterTable(), 0);
+    QVERIFY(!model.getDataObject(-1));
+    QVERIFY(!model.getDataObject(static_cast<short>(model.rowCount())));
+}
+
+void tst_pages::refresh_data()
+{
+    // Steps: open, close, refresh, failreads, failwrites, ask:REG=VALUE,
+    // withdraw:REG, discard (the page is switched off), take (the next
+    // exchange, held back), run (it on this thread), garbage (it failed with
+    // its buffer full), follow (the link is seen up again), apply (it is
+    // taken in; one never run is one the link closed under), submit (the next
+    // exchange through the worker, which takes no second one meanwhile, and
+    // its outcome taken in).
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("exchanges");       // R: the block read, WREG=VALUE: a write
+    QTest::addColumn<QString>("discarded");       // REG=VALUE as logged
+    QTest::addColumn<QString>("shown");           // the rows' values
+
+    const QString none;
+    const QString all = "105|32768|||134||105|65535";
+    const QString empty = "|||||||";
+    const QString written55 = "105|32768|||134||105|55";
+    QTest::newRow("no link, no exchange") << "refresh" << "" << none << empty;
+    QTest::newRow("one block a refresh, rows by their own address")
+        << "open refresh refresh" << "R R" << none << all;
+    QTest::newRow("failed read before a good one") << "open failreads refresh" << "R" << none << empty;
+    QTest::newRow("failed reads keep the values")
+        << "open refresh take garbage apply failreads refresh" << "R R" << none << all;
+    QTest::newRow("link down drops the values") << "open refresh close refresh" << "R" << none << empty;
+    QTest::newRow("block from a link that has gone since")
+        << "open refresh take run close refresh open follow apply" << "R R" << none << empty;
+    QTest::newRow("write before the table shows values")
+        << "open ask:40004=55 refresh refresh" << "W40004=55 R" << none << written55;
+    QTest::newRow("write while the table shows values")
+        << "open refresh ask:40004=55 refresh refresh" << "R W40004=55 R" << none << written55;
+    QTest::newRow("the later of two requests, a negative word unsigned")
+        << "open ask:40004=1 ask:40008=-2 refresh" << "W40008=65534" << none << empty;
+    QTest::newRow("withdrawn") << "open ask:40004=1 withdraw:40004 refresh" << "R" << none << all;
+    QTest::newRow("refused by the module, not retried")
+        << "open failwrites ask:40004=3 refresh refresh" << "W40004=3 R" << none << all;
+    QTest::newRow("asked with the link down, never sent on the next link")
+        << "open refresh close ask:40006=15 refresh open refresh" << "R R" << "40006=15" << all;
+    QTest::newRow("page switched off") << "open ask:40000=9 discard refresh" << "R" << "40000=9"
+                                       << all;
+    QTest::newRow("unsent") << "ask:40004=12 take apply open refresh" << "R" << "40004=12" << all;
+    QTest::newRow("unsent, a newer request still goes")
+        << "ask:40004=12 take ask:40005=13 apply open refresh" << "W40005=13" << "40004=12" << empty;
+    QTest::newRow("unsent, a withdrawn request stays withdrawn")
+        << "ask:40006=1 take withdraw:40006 apply open refresh" << "R" << "40006=1" << all;
+    QTest::newRow("worker: read, write, read")
+        << "open submit ask:40004=55 submit submit" << "R W40004=55 R" << none << written55;
+    QTest::newRow("worker: failed read keeps the values") << "open submit failreads submit" << "R R" << none << all;
+    QTest::newRow("worker: the link closed under the write")
+        << "open ask:40004=12 close submit" << "" << "40004=12" << empty;
+}
+
+void tst_pages::refresh()
+{
+    QFETCH(QString, steps);
+    QFETCH(QString, exchanges);
+    QFETCH(QString, discarded);
+    QFETCH(QString, shown);
+
+    // Gaps, another order, a register twice, addresses outside the block.
+    QVERIFY(writeTable(tableOf({"40005|a|RW|", "40000|b|R|", "0|c|W|", "|d||", "40034|e|R|", "40035|f|R|",
+                                "40005|a again|R|", "40004|g|RW|"})));
+    for (int i = 0; i < 40; ++i)
+        fakesdk::setRegister(40000 + i, quint16(100 + i));
+    fakesdk::setRegister(40000, 32768);
+    fakesdk::setRegister(40004, 65535);
+    upsDataModel model;
+    LogCapture log;
+    registerWorker worker;
+    QList<registerTransaction> done;
+    QThread* deliveredIn = nullptr;
+    connect(&worker, &registerWorker::signalTransactionDone, this, [&](const registerTransaction& t) {
+        deliveredIn = QThread::currentThread();
+        done << t;
+    }, Qt::DirectConnection);
+    registerTransaction held;
+    QString arg;
+    const std::map<QString, std::function<void()>> act{
+        {"open", openFake},
+        {"close", [] { g_comAdapter.slotCloseDevice(); }},
+        {"refresh", [&] { model.updateData(); }},
+        {"failreads", [] { fakesdk::setReadResult(-8); }},
+        {"failwrites", [] { fakesdk::setWriteResult(-102); }},
+        {"ask", [&] {
+             model.slotOnModifyRegister(arg.section('=', 0, 0).toInt(), qint16(arg.section('=', 1).toInt()), true);
+         }},
+        {"withdraw", [&] { model.slotOnModifyRegister(arg.toInt(), 0, false); }},
+        {"discard", [&] { model.discardPendingWrite(); }},
+        {"take", [&] { held = model.takeTransaction(); }},
+        {"run", [&] { held.run(); }},
+        {"garbage", [&] { held.performed = true; held.result = -104; held.values.fill(5); }},
+        {"follow", [&] { model.followLink(true); }},
+        {"apply", [&] { model.applyTransaction(held); }},
+        {"submit", [&] {
+             const int before = done.size();
+             QVERIFY(worker.submit(model.takeTransaction()));
+             // The exchange may be over; its outcome is not back, since no
+             // event has been processed: no second one meanwhile.
+             worker.waitUntilIdle();
+             QVERIFY(!worker.submit(registerTransaction::readBlock()));
+             QTRY_COMPARE(done.size(), before + 1);
+             QCOMPARE(deliveredIn, QThread::currentThread());
+             model.applyTransaction(done.last());
+         }},
+    };
+    for (const QString& step : steps.split(QLatin1Char(' '))) {
+        arg = step.section(QLatin1Char(':'), 1);
+        const auto found = act.find(step.section(QLatin1Char(':'), 0, 0));
+        QVERIFY2(found != act.end(), qPrintable(step));
+        found->second();
+        if (QTest::currentTestFailed())
+            return;
+    }
+    QVERIFY(!model.hasPendingWrite());
+    QStringList sent;
+    for (const fakesdk::Call& c : fakesdk::calls()) {
+        if (c.function == "read")
+            sent << QStringLiteral("R") + (c.start == 40000 && c.count == 35 ? "" : " of another block");
+        else if (c.function == "write")
+            sent << QStringLiteral("W%1=%2").arg(c.start).arg(c.value) + (c.count == 1 ? "" : "...");
+    }
+    QCOMPARE(sent.join(QLatin1Char(' ')), exchanges);
+    QStringList expected;
+    if (!discarded.isEmpty())
+        expected << QStringLiteral("Write of register %1 discarded: the link closed before it was sent. (value %2)")
+                        .arg(discarded.section('=', 0, 0), discarded.section('=', 1));
+    QTRY_COMPARE(log.lines.filter(QStringLiteral(" discarded")), expected);
+    QStringList values;
+    for (int row = 0; row < model.rowCount(); ++row)
+        values << valueText(model, row);
+    QCOMPARE(values.join(QLatin1Char('|')), shown);
+}
+
+void tst_pages::workerDestructionLetsTheExchangeFinish()
+{
+    openFake();
+    auto worker = std::make_unique<registerWorker>();
+    int delivered = 0;
+    connect(worker.get(), &registerWorker::signalTransactionDone, this, [&delivered] { ++delivered; });
+    QVERIFY(worker->submit(registerTransaction::readBlock()));
+    worker.reset();
+    // The exchange was carried out, not abandoned halfway ...
+    QCOMPARE(fakesdk::countCalls("read"), 1);
+    // ... and its outcome, addressed to a worker that is gone, is dropped.
+    QCoreApplication::processEvents();
+    QCOMPARE(delivered, 0);
+}
+
+void tst_pages::sequences_data()
+{
+    QTest::addColumn<QVector<step>>("steps");
+    QTest::addColumn<QStringList>("logged");
+    // msUntilDue() after the last step: when the bus's timer must fire.
+    QTest::addColumn<qint64>("due");
+
+    const QString flush;
+    QTest::newRow("one failure is one line") << QVector<step>{{0, kRead}, {6000, flush}} << QStringList{kRead}
+                                             << qint64(-1);
+    QTest::newRow("second occurrence says it repeats")
+        << QVector<step>{{0, kRead}, {400, kRead}} << QStringList{kRead, again(kRead)} << kGapMs;
+    // 57 suppressed after the first and the "repeating" line, over 5.6 s.
+    QTest::newRow("burst ends: summary with the count")
+        << (repeat(kRead, 59, 100) << step{5000, flush})
+        << QStringList{kRead, again(kRead), logThrottle::summaryLine(kRead, 57, 6)} << qint64(-1);
+    QTest::newRow("no summary when nothing was suppressed")
+        << QVector<step>{{0, kRead}, {100, kRead}, {5000, flush}} << QStringList{kRead, again(kRead)} << qint64(-1);
+    QTest::newRow("one suppressed repeat reads 1 time")
+        << QVector<step>{{0, kRead}, {100, kRead}, {300, kRead}, {5000, flush}}
+        << QStringList{kRead, again(kRead), logThrottle::summaryLine(kRead, 1, 1)} << qint64(-1);
+    QTest::newRow("flush before the quiet gap holds the summary back")
+        << QVector<step>{{0, kRead}, {100, kRead}, {100, kRead}, {4999, flush}} << QStringList{kRead, again(kRead)}
+        << qint64(1);
+    QTest::newRow("after a quiet gap the text is new again")
+        << QVector<step>{{0, kRead}, {5000, kRead}, {5000, kRead}} << QStringList{kRead, kRead, kRead} << kGapMs;
+    QTest::newRow("a late repeat brings the summary before it")
+        << QVector<step>{{0, kRead}, {100, kRead}, {100, kRead}, {100, kRead}, {7000, kRead}}
+        << QStringList{kRead, again(kRead), logThrottle::summaryLine(kRead, 2, 1), kRead} << kGapMs;
+    // Each text its own count; the summaries in the order the texts stopped.
+    QVector<step> alternating;
+    for (int i = 0; i < 10; ++i)
+        alternating << step{i == 0 ? 0 : 450, kRead} << step{1, kPoll};
+    QTest::newRow("two alternating texts are each throttled")
+        << (alternating << step{5000, flush})
+        << QStringList{kRead, kPoll, again(kRead), again(kPoll), logThrottle::summaryLine(kRead, 8, 4),
+                       logThrottle::summaryLine(kPoll, 8, 4)}
+        << qint64(-1);
+    QTest::newRow("a new text passes at once during a burst")
+        << QVector<step>{{0, kRead}, {100, kRead}, {100, kRead}, {100, kOther}}
+        << QStringList{kRead, again(kRead), kOther} << kGapMs - 100;
+    // A failure every 500 ms for three minutes: counting starts at the second.
+    QTest::newRow("a summary every 60 s while it goes on")
+        << (repeat(kRead, 362, 500) << step{5000, flush})
+        << QStringList{kRead, again(kRead), logThrottle::summaryLine(kRead, 120, 60),
+                       logThrottle::summaryLine(kRead, 120, 60), logThrottle::summaryLine(kRead, 120, 60)}
+        << qint64(-1);
+}
+
+void tst_pages::sequences()
+{
+    QFETCH(QVector<step>, steps);
+    QFETCH(QStringList, logged);
+    QFETCH(qint64, due);
+
+    qint64 now = 1000;
+    logThrottle throttle([&now] { return now; });
+    throttle.setTimes(kGapMs, logThrottle::kDefaultSummaryEveryMs);
+    QStringList out;
+    for (const step& s : steps) {
+        now += s.after;
+        out << (s.text.isNull() ? throttle.flush() : throttle.submit(s.text));
+        // As the bus's timer would.
+        if (throttle.msUntilDue() == 0)
+            out << throttle.flush();
+    }
+    QCOMPARE(out, logged);
+    QCOMPARE(throttle.msUntilDue(), due);
+}
+
+void tst_pages::threadsCountEveryOccurrence()
+{
+    std::atomic<qint64> now{0};
+    logThrottle throttle([&now] { return now.load(); });
+    std::mutex outMutex;
+    QStringList out;
+    const auto submit500 = [&](const QString& text) {
+        for (int i = 0; i < 500; ++i) {
+            const QStringList lines = throttle.submit(text);
+            std::lock_guard<std::mutex> lock(outMutex);
+            out << lines;
+        }
+    };
+    std::thread reader(submit500, kRead);
+    std::thread poller(submit500, kPoll);
+    reader.join();
+    poller.join();
+    now += 10000;
+    out << throttle.flush();
+    out.sort();
+    QStringList expected{kRead, again(kRead), logThrottle::summaryLine(kRead, 498, 1),
+                         kPoll, again(kPoll), logThrottle::summaryLine(kPoll, 498, 1)};
+    expected.sort();
+    QCOMPARE(out, expected);
+}
+
+void tst_pages::busThrottlesFailuresOnlyAndFlushesByItself()
+{
+    g_consolePrint.throttle().reset();
+    g_consolePrint.throttle().setTimes(200, 60000);
+    const QString event = QStringLiteral("DC is broken.");
+    LogCapture log;
+    // From another thread, as the poll thread reports.
+    std::thread poller([&event] {
+        for (int i = 0; i < 12; ++i) {
+            g_consolePrint.showError(kPoll);
+            g_consolePrint.showMsg(event);
+        }
+    });
+    poller.join();
+    // No further occurrence comes: the bus's own timer logs the summary.
+    const QString summary = logThrottle::summaryLine(kPoll, 10, 1);
+    QTRY_COMPARE(log.count(summary), 1);
+    QCOMPARE(log.count(event), 12);
+    QCOMPARE(log.lines.filter(QStringLiteral("Read error")), (QStringList{kPoll, again(kPoll), summary}));
+    QTRY_COMPARE(g_consolePrint.throttle().tracked(), 0);
+
+    // And again once it went quiet: the timer is armed anew.
+    for (int i = 0; i < 3; ++i)
+        g_consolePrint.showError(kPoll);
+    QTRY_COMPARE(log.count(logThrottle::summaryLine(kPoll, 1, 1)), 1);
+    g_consolePrint.throttle().setTimes(logThrottle::kDefaultQuietGapMs, logThrottle::kDefaultSummaryEveryMs);
 }
 
 void tst_pages::dialogCloses_data()
@@ -260,7 +739,7 @@ void tst_pages::refreshWhileThePageIsOn()
     page.slotOnSetEnabled(false);
     QVERIFY(!page.isRefreshing());
     QTRY_VERIFY(!page.isExchanging());
-    QCOMPARE(registerFixture::valueText(*model, 1), QStringLiteral("4321"));
+    QCOMPARE(valueText(*model, 1), QStringLiteral("4321"));
     QCOMPARE(view->selectionModel()->selectedRows().size(), 2);
     QVERIFY(view->selectionModel()->isRowSelected(1, {}) && view->selectionModel()->isRowSelected(3, {}));
     QCOMPARE(fakesdk::countCalls("write"), 0);
