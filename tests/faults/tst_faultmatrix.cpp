@@ -9,16 +9,22 @@
 #include "consoleprint.h"
 #include "faultfixture.h"
 #include "logcapture.h"
+#include "logthrottle.h"
 #include "mainwindow.h"
 #include "sdk/qr7215registers.h"
 #include "simulatorprocess.h"
 #include "testenv.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTimer>
+
+#include <functional>
 
 using namespace faultfixture;
 
@@ -27,6 +33,100 @@ namespace {
 // Values of the shown register before a fault, during it, and after the link was made again.
 enum { kBefore = 1, kDuring = 2, kAfter = 3 };
 const QString kLost = QStringLiteral("Communication with the module lost.");
+
+// Ticks every millisecond in the GUI thread: the longest gap between two
+// ticks is how long the operator could not be served, and the display text
+// sampled on each tick is every value the operator could have seen, in order.
+class stallMeter : public QObject
+{
+public:
+    explicit stallMeter(std::function<QString()> display = {})
+        : m_display(std::move(display))
+    {
+        m_timer.setInterval(1);
+        m_timer.setTimerType(Qt::PreciseTimer);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            const qint64 now = m_clock.elapsed();
+            m_longest = qMax(m_longest, now - m_last);
+            m_last = now;
+            const QString text = m_display ? m_display() : QString();
+            if (m_shown.isEmpty() || m_shown.constLast() != text)
+                m_shown << text;
+        });
+        m_clock.start();
+        m_timer.start();
+    }
+    // A new measurement window; the samples are kept.
+    void restartWindow()
+    {
+        m_longest = 0;
+        m_last = m_clock.elapsed();
+    }
+    qint64 longestMs() const { return m_longest; }
+    const QStringList& shown() const { return m_shown; }
+
+private:
+    std::function<QString()> m_display;
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    qint64 m_longest = 0;
+    QStringList m_shown;
+};
+
+// Once `fresh` was shown, `stale` must never be shown again.
+inline bool staleAfterFresh(const QStringList& shown, const QString& stale, const QString& fresh)
+{
+    const int firstFresh = shown.indexOf(fresh);
+    return firstFresh >= 0 && shown.indexOf(stale, firstFresh) >= 0;
+}
+
+// The adapter's "ERR:" lines, the poll thread's "Read error: " and the
+// failed open with its explanation.
+inline bool isFailureLine(const QString& line)
+{
+    return line.startsWith(QLatin1String("ERR:")) || line.startsWith(QLatin1String("Read error: "))
+           || line.startsWith(QLatin1String("Open device error:")) || line.startsWith(QLatin1String("Port "));
+}
+
+// What the log says about one failure text: as itself, as "repeating", and
+// the counts of its summaries.
+struct textReport {
+    int first = 0;
+    int repeating = 0;
+    QList<int> summaries;
+};
+
+inline textReport reportOf(const QStringList& lines, const QString& text)
+{
+    textReport r;
+    const QRegularExpression summary(QStringLiteral("^") + QRegularExpression::escape(text)
+                                     + QStringLiteral(" \\(repeated (\\d+) times? in \\d+ s\\)$"));
+    for (const QString& line : lines) {
+        const QRegularExpressionMatch m = summary.match(line);
+        if (line == text)
+            ++r.first;
+        else if (line == logThrottle::repeatingLine(text))
+            ++r.repeating;
+        else if (m.hasMatch())
+            r.summaries << m.captured(1).toInt();
+    }
+    return r;
+}
+
+// The failure lines that are neither one of texts nor the throttle's word on one.
+inline QStringList unexpectedFailureLines(const QStringList& lines, const QStringList& texts)
+{
+    QStringList odd;
+    for (const QString& line : lines) {
+        bool known = !isFailureLine(line);
+        for (const QString& text : texts)
+            known = known || line == text || line.startsWith(text + QStringLiteral(" ("));
+        if (!known)
+            odd << line;
+    }
+    return odd;
+}
 
 QTestData& row(bool config, const char* name)
 {

@@ -1,37 +1,107 @@
-// What the pages add to the logic below them: the write dialog's Ok, Enter,
-// Cancel and Escape; the Config page's policy and script in the settings
-// store, its refresh through the worker and its way to the dialog; the log
-// page's stamp and bound. Runs against the fake device library.
+// The pages and the logic right below them, over the fake device library.
+// The adapter: what it returns and logs for each outcome, the descriptor it
+// builds, when it calls a link lost; and the connection page where it adds
+// logic of its own (values fitted to its controls, ports it shows, what each
+// edit saves, Auto Boot, Auto Connect's retries).
+// The register table: config_registers.xml as the model reads it, the example
+// table against the register map, and the refresh (one block read, rows by
+// their own address, values only from a good read of the link that is up,
+// the pending write), directly and through the worker that carries it off the
+// GUI thread. The failure-line throttle against a stepped clock, and the
+// message bus's two roads: failure lines throttled, event lines never. And
+// what the pages add: the write dialog's Ok, Enter, Cancel and Escape; the
+// Config page's policy and script in the settings store, its refresh through
+// the worker and its way to the dialog; the log page's stamp and bound.
+#include "autostart.h"
+#include "comadapter.h"
+#include "comportnames.h"
+#include "comsettingsfile.h"
+#include "comsettingswidget.h"
 #include "configdialog.h"
 #include "configwidget.h"
 #include "childprocess.h"
+#include "consoleprint.h"
 #include "dataobject.h"
 #include "eventlogfile.h"
 #include "fakelink.h"
 #include "inforwidget.h"
 #include "logcapture.h"
-#include "registertablefixture.h"
+#include "logthrottle.h"
+#include "registermap.h"
+#include "registerworker.h"
 #include "settingslocation.h"
 #include "settingsstore.h"
 #include "testenv.h"
 #include "upsdatamodel.h"
 
+#include <QAbstractItemModelTester>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDomDocument>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
+#include <QSpinBox>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTextBlock>
+#include <QTimer>
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+// The register table beside the test executable, as a test writes it.
+QString tablePath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/iconfigs/config_registers.xml");
+}
+
+// Puts xml in place as the table; a null xml leaves no table at all.
+bool writeTable(const QByteArray& xml)
+{
+    QFile::remove(tablePath());
+    if (xml.isNull())
+        return true;
+    QDir().mkpath(QCoreApplication::applicationDirPath() + QStringLiteral("/iconfigs"));
+    QFile file(tablePath());
+    return file.open(QIODevice::WriteOnly) && file.write(xml) == xml.size();
+}
+
+// One <Item> per entry "addr|name|rw|description"; an empty part is left out.
+QByteArray tableOf(const QStringList& items)
+{
+    QByteArray xml = "<?xml version=\"1.0\"?>\n<Registers><Config><Version>1</Version></Config><Items>\n";
+    const char* const tags[] = {"Addr", "Name", "RW", "Description"};
+    for (const QString& item : items) {
+        const QStringList parts = item.split(QLatin1Char('|'));
+        xml += "<Item>";
+        for (int i = 0; i < 4 && i < parts.size(); ++i) {
+            if (!parts.at(i).isEmpty())
+                xml += QByteArray("<") + tags[i] + ">" + parts.at(i).toUtf8() + "</" + tags[i] + ">";
+        }
+        xml += "</Item>\n";
+    }
+    return xml + "</Items></Registers>\n";
+}
+
+QString valueText(const QAbstractItemModel& model, int row)
+{
+    return model.data(model.index(row, 2), Qt::DisplayRole).toString();
+}
 
 // The page with its file dialog replaced by a chosen answer.
 class scriptChoosingConfigWidget : public configWidget
@@ -48,7 +118,78 @@ QPushButton* dialogButton(QObject* dialog, QDialogButtonBox::StandardButton whic
     return dialog->findChild<QDialogButtonBox*>("m_buttonBox")->button(which);
 }
 
+void openFake()
+{
+    comSettings settings;
+    settings.comPort = QStringLiteral("ttyFAKE0");
+    QCOMPARE(g_comAdapter.slotOpenDevice(&settings), 0);
+}
+
+constexpr qint64 kGapMs = 5000;
+const QString kRead = QStringLiteral("ERR:-8:When reading register start from 40016");
+const QString kPoll = QStringLiteral("Read error: -8");
+const QString kOther = QStringLiteral("ERR:-11:When reading register start from 40016");
+
+// Advance the clock by `after` ms, then submit `text`, or flush when it is null.
+struct step {
+    qint64 after;
+    QString text;
+};
+
+QVector<step> repeat(const QString& text, int times, qint64 every)
+{
+    QVector<step> steps;
+    for (int i = 0; i < times; ++i)
+        steps << step{i == 0 ? 0 : every, text};
+    return steps;
+}
+
+QString again(const QString& text)
+{
+    return logThrottle::repeatingLine(text);
+}
+
+enum class act { open, reopen, close, read, write };
+
+const char kEntryName[] = "QR-7215";
+
+QString configFile()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/configs/config_com.xml");
+}
+
+QString entryFile()
+{
+    return QString::fromStdString(platform::autoStartEntry(kEntryName));
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// One field of a config_com.xml document, by its element name.
+QString field(const QByteArray& xml, const QString& name)
+{
+    QDomDocument doc;
+    doc.setContent(xml);
+    const QDomElement e = doc.documentElement().firstChildElement(QStringLiteral("Setting")).firstChildElement(name);
+    return e.isNull() ? QStringLiteral("<missing>") : e.text();
+}
+
+// The record's field as the file would spell it.
+QString recordField(const comSettings& s, const QString& name)
+{
+    QTemporaryDir dir;
+    comSettingsFile::write(dir.filePath(QStringLiteral("r.xml")), s);
+    return field(contents(dir.filePath(QStringLiteral("r.xml"))), name);
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(QVector<step>)
+Q_DECLARE_METATYPE(act)
 
 class tst_pages : public QObject
 {
@@ -56,8 +197,19 @@ class tst_pages : public QObject
 
 private slots:
     void init();
-    void cleanup() { fakeLink::closeAny(); }
+    void cleanup();
 
+    // First: the bus's timer is armed by nothing before them.
+    void sequences_data();
+    void sequences();
+    void threadsCountEveryOccurrence();
+    void busThrottlesFailuresOnlyAndFlushesByItself();
+    void loadsTable_data();
+    void loadsTable();
+    void exampleTableMatchesRegisterMap();
+    void refresh_data();
+    void refresh();
+    void workerDestructionLetsTheExchangeFinish();
     void dialogCloses_data();
     void dialogCloses();
     void policyFromTheStore_data();
@@ -75,15 +227,416 @@ private slots:
     void logFileRefusedThenWritten();
     void logSavedWholeOrNotAtAll_data();
     void logSavedWholeOrNotAtAll();
+    void adapterReports_data();
+    void adapterReports();
+    void linkLost_data();
+    void linkLost();
+    void portNumberFromName_data();
+    void portNumberFromName();
+    void pageKeepsWhatItShows_data();
+    void pageKeepsWhatItShows();
+    void autoConnectKeepsTrying();
+
+private:
+    std::unique_ptr<LogCapture> m_log;
 };
 
 void tst_pages::init()
 {
     fakeLink::closeAny();
     fakesdk::reset();
+    QDir(QFileInfo(configFile()).absolutePath()).removeRecursively();
+    QFile::remove(entryFile());
     QFile::remove(platform::settingsStorePath());
-    QVERIFY(registerFixture::writeTable(registerFixture::tableOf(
+    QVERIFY(writeTable(tableOf(
         {"40000|Slave address|RW|a", "40011|Command|W|b", "40012|Battery capacity|R|c", "40013|Odd|X|d"})));
+    m_log = std::make_unique<LogCapture>();
+}
+
+void tst_pages::cleanup()
+{
+    m_log.reset();
+    fakesdk::setCloseResult(0);
+    fakeLink::closeAny();
+}
+
+void tst_pages::loadsTable_data()
+{
+    QTest::addColumn<QByteArray>("xml");   // null: no file, nor its folder
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QStringList>("rows"); // cells, "edit" if writable, the range if any
+
+    QTest::newRow("missing file and folder") << QByteArray() << -1 << QStringList();
+    QTest::newRow("not well-formed") << QByteArray("<Registers><Items><Item></Items>") << -2 << QStringList();
+    QTest::newRow("every Items, Item only directly in it, names case-sensitive")
+        << QByteArray("<R><Item><Addr>1</Addr></Item><Items><Item><Addr>40001</Addr></Item><item><Addr>4</Addr></item>"
+                      "<Group><Item><Addr>2</Addr></Item></Group><!-- c -->text</Items><items><Item/></items>"
+                      "<Config><Item><Addr>3</Addr></Item></Config><Items><Item><Addr>40003</Addr></Item></Items></R>")
+        << 0 << QStringList{"40001|NULL||R|NULL", "40003|NULL||R|NULL"};
+    QTest::newRow("empty Item") << QByteArray("<R><Items><Item/></Items></R>") << 0 << QStringList{"0|NULL||R|NULL"};
+    QTest::newRow("full Item") << tableOf({"40005|Shutdown delay|RW|Seconds"}) << 0
+                               << QStringList{"40005|Shutdown delay||RW|Seconds|edit"};
+    QTest::newRow("access in any case") << tableOf({"1|a|rw", "2|b|wr", "3|c|w", "4|d|r"}) << 0
+                                        << QStringList{"1|a||RW|NULL|edit", "2|b||RW|NULL|edit",
+                                                       "3|c||W|NULL|edit", "4|d||R|NULL"};
+    QTest::newRow("access with a blank, unknown or empty is none")
+        << QByteArray("<R><Items><Item><RW> RW</RW></Item><Item><RW>RWX</RW></Item><Item><RW/></Item></Items></R>")
+        << 0 << QStringList{"0|NULL|||NULL", "0|NULL|||NULL", "0|NULL|||NULL"};
+    QTest::newRow("address not decimal is 0") << tableOf({"0x9C40|a", "-1|b", "99999999999|c"}) << 0
+                                              << QStringList{"0|a||R|NULL", "0|b||R|NULL", "0|c||R|NULL"};
+    QTest::newRow("a value in the file is never shown")
+        << QByteArray("<R><Items><Item><Addr>40000</Addr><Value>7</Value></Item></Items></R>") << 0
+        << QStringList{"40000|NULL||R|NULL"};
+    QTest::newRow("range: Min and Max, Max alone, Min alone")
+        << QByteArray("<R><Items><Item><Min>1</Min><Max>247</Max></Item><Item><Max>100</Max></Item>"
+                      "<Item><Min> 5 </Min></Item></Items></R>")
+        << 0 << QStringList{"0|NULL||R|NULL|1-247", "0|NULL||R|NULL|0-100", "0|NULL||R|NULL|5-65535"};
+    QTest::newRow("range: reversed or no register values is none")
+        << QByteArray("<R><Items><Item><Min>9</Min><Max>2</Max></Item><Item><Min>-1</Min><Max>70000</Max></Item>"
+                      "</Items></R>")
+        << 0 << QStringList{"0|NULL||R|NULL", "0|NULL||R|NULL"};
+}
+
+void tst_pages::loadsTable()
+{
+    QFETCH(QByteArray, xml);
+    QFETCH(int, result);
+    QFETCH(QStringList, rows);
+
+    const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/iconfigs");
+    if (xml.isNull())
+        QVERIFY(QDir(folder).removeRecursively());
+    QVERIFY(writeTable(xml));
+    upsDataModel model;
+    QVERIFY(QDir(folder).exists());
+    QCOMPARE(model.loadRegisterTable(), result);
+    // A table that has become unreadable since keeps the rows shown.
+    QVERIFY(writeTable("<Registers><Items>"));
+    QCOMPARE(model.loadRegisterTable(), -2);
+    QStringList shown;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        QStringList cells;
+        for (int column = 0; column < model.columnCount(); ++column)
+            cells << model.data(model.index(row, column)).toString();
+        if (model.flags(model.index(row, 2)) & Qt::ItemIsEditable)
+            cells << QStringLiteral("edit");
+        const DataObject* object = model.getDataObject(static_cast<short>(row));
+        if (object->hasRange)
+            cells << QStringLiteral("%1-%2").arg(object->minimum).arg(object->maximum);
+        shown << cells.join(QLatin1Char('|'));
+    }
+    QCOMPARE(shown, rows);
+}
+
+// The table the build puts beside the program lists the table block in
+// register order, each register with the access and name the module (and
+// its simulator) give it. Qt's own checker walks every index, role and
+// signal of the model over it, without values and with a block shown.
+void tst_pages::exampleTableMatchesRegisterMap()
+{
+    QFile shipped(QStringLiteral(QR7215_SOURCE_DIR "/resources/iconfigs/config_registers.xml"));
+    QFile beside(QStringLiteral(QR7215_BIN_DIR "/iconfigs/config_registers.xml"));
+    QVERIFY(shipped.open(QIODevice::ReadOnly));
+    QVERIFY2(beside.open(QIODevice::ReadOnly), qPrintable(beside.fileName()));
+    const QByteArray xml = beside.readAll();
+    QCOMPARE(xml, shipped.readAll());
+    QVERIFY(writeTable(xml));
+
+    upsDataModel model;
+    model.setHorizontalHeaderList({"Address", "Name", "Value", "RW", "Description"});
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QCOMPARE(model.rowCount(), QR7215_TABLE_BLOCK_COUNT);
+    for (int row = 0; row < model.rowCount(); ++row) {
+        const DataObject* object = model.getDataObject(static_cast<short>(row));
+        const int reg = QR7215_TABLE_BLOCK_START + row;
+        QCOMPARE(object->addr, quint32(reg));
+        const qr7215sim::registerSpec* entry = qr7215sim::findRegister(reg);
+        QVERIFY2(entry, qPrintable(QStringLiteral("register %1 is not in the register map").arg(reg)));
+        const char* access = entry->access == qr7215sim::registerAccess::readOnly    ? "R"
+                             : entry->access == qr7215sim::registerAccess::writeOnly ? "W"
+                                                                                    : "RW";
+        QCOMPARE(model.data(model.index(row, 3)).toString(), QString::fromLatin1(access));
+        QCOMPARE(object->name, QString::fromLatin1(entry->name));
+        QVERIFY(!object->description.isEmpty() && object->description != QLatin1String("NULL"));
+    }
+    fakeLink link;
+    QVERIFY(link.isOpen());
+    model.updateData();
+    QCOMPARE(model.loadRegisterTable(), 0);
+    QVERIFY(!model.getDataObject(-1));
+    QVERIFY(!model.getDataObject(static_cast<short>(model.rowCount())));
+}
+
+void tst_pages::refresh_data()
+{
+    // Steps: open, close, refresh, failreads, failwrites, ask:REG=VALUE,
+    // withdraw:REG, discard (the page is switched off), take (the next
+    // exchange, held back), run (it on this thread), garbage (it failed with
+    // its buffer full), follow (the link is seen up again), apply (it is
+    // taken in; one never run is one the link closed under), submit (the next
+    // exchange through the worker, which takes no second one meanwhile, and
+    // its outcome taken in).
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("exchanges");       // R: the block read, WREG=VALUE: a write
+    QTest::addColumn<QString>("discarded");       // REG=VALUE as logged
+    QTest::addColumn<QString>("shown");           // the rows' values
+
+    const QString none;
+    const QString all = "105|32768|||134||105|65535";
+    const QString empty = "|||||||";
+    const QString written55 = "105|32768|||134||105|55";
+    QTest::newRow("no link, no exchange") << "refresh" << "" << none << empty;
+    QTest::newRow("one block a refresh, rows by their own address")
+        << "open refresh refresh" << "R R" << none << all;
+    QTest::newRow("failed read before a good one") << "open failreads refresh" << "R" << none << empty;
+    QTest::newRow("failed reads keep the values")
+        << "open refresh take garbage apply failreads refresh" << "R R" << none << all;
+    QTest::newRow("link down drops the values") << "open refresh close refresh" << "R" << none << empty;
+    QTest::newRow("block from a link that has gone since")
+        << "open refresh take run close refresh open follow apply" << "R R" << none << empty;
+    QTest::newRow("write before the table shows values")
+        << "open ask:40004=55 refresh refresh" << "W40004=55 R" << none << written55;
+    QTest::newRow("write while the table shows values")
+        << "open refresh ask:40004=55 refresh refresh" << "R W40004=55 R" << none << written55;
+    QTest::newRow("the later of two requests, a negative word unsigned")
+        << "open ask:40004=1 ask:40008=-2 refresh" << "W40008=65534" << none << empty;
+    QTest::newRow("withdrawn") << "open ask:40004=1 withdraw:40004 refresh" << "R" << none << all;
+    QTest::newRow("refused by the module, not retried")
+        << "open failwrites ask:40004=3 refresh refresh" << "W40004=3 R" << none << all;
+    QTest::newRow("asked with the link down, never sent on the next link")
+        << "open refresh close ask:40006=15 refresh open refresh" << "R R" << "40006=15" << all;
+    QTest::newRow("page switched off") << "open ask:40000=9 discard refresh" << "R" << "40000=9"
+                                       << all;
+    QTest::newRow("unsent") << "ask:40004=12 take apply open refresh" << "R" << "40004=12" << all;
+    QTest::newRow("unsent, a newer request still goes")
+        << "ask:40004=12 take ask:40005=13 apply open refresh" << "W40005=13" << "40004=12" << empty;
+    QTest::newRow("unsent, a withdrawn request stays withdrawn")
+        << "ask:40006=1 take withdraw:40006 apply open refresh" << "R" << "40006=1" << all;
+    QTest::newRow("worker: read, write, read")
+        << "open submit ask:40004=55 submit submit" << "R W40004=55 R" << none << written55;
+    QTest::newRow("worker: failed read keeps the values") << "open submit failreads submit" << "R R" << none << all;
+    QTest::newRow("worker: the link closed under the write")
+        << "open ask:40004=12 close submit" << "" << "40004=12" << empty;
+}
+
+void tst_pages::refresh()
+{
+    QFETCH(QString, steps);
+    QFETCH(QString, exchanges);
+    QFETCH(QString, discarded);
+    QFETCH(QString, shown);
+
+    // Gaps, another order, a register twice, addresses outside the block.
+    QVERIFY(writeTable(tableOf({"40005|a|RW|", "40000|b|R|", "0|c|W|", "|d||", "40034|e|R|", "40035|f|R|",
+                                "40005|a again|R|", "40004|g|RW|"})));
+    for (int i = 0; i < 40; ++i)
+        fakesdk::setRegister(40000 + i, quint16(100 + i));
+    fakesdk::setRegister(40000, 32768);
+    fakesdk::setRegister(40004, 65535);
+    upsDataModel model;
+    LogCapture log;
+    registerWorker worker;
+    QList<registerTransaction> done;
+    QThread* deliveredIn = nullptr;
+    connect(&worker, &registerWorker::signalTransactionDone, this, [&](const registerTransaction& t) {
+        deliveredIn = QThread::currentThread();
+        done << t;
+    }, Qt::DirectConnection);
+    registerTransaction held;
+    QString arg;
+    const std::map<QString, std::function<void()>> act{
+        {"open", openFake},
+        {"close", [] { g_comAdapter.slotCloseDevice(); }},
+        {"refresh", [&] { model.updateData(); }},
+        {"failreads", [] { fakesdk::setReadResult(-8); }},
+        {"failwrites", [] { fakesdk::setWriteResult(-102); }},
+        {"ask", [&] {
+             model.slotOnModifyRegister(arg.section('=', 0, 0).toInt(), qint16(arg.section('=', 1).toInt()), true);
+         }},
+        {"withdraw", [&] { model.slotOnModifyRegister(arg.toInt(), 0, false); }},
+        {"discard", [&] { model.discardPendingWrite(); }},
+        {"take", [&] { held = model.takeTransaction(); }},
+        {"run", [&] { held.run(); }},
+        {"garbage", [&] { held.performed = true; held.result = -104; held.values.fill(5); }},
+        {"follow", [&] { model.followLink(true); }},
+        {"apply", [&] { model.applyTransaction(held); }},
+        {"submit", [&] {
+             const int before = done.size();
+             QVERIFY(worker.submit(model.takeTransaction()));
+             // The exchange may be over; its outcome is not back, since no
+             // event has been processed: no second one meanwhile.
+             worker.waitUntilIdle();
+             QVERIFY(!worker.submit(registerTransaction::readBlock()));
+             QTRY_COMPARE(done.size(), before + 1);
+             QCOMPARE(deliveredIn, QThread::currentThread());
+             model.applyTransaction(done.last());
+         }},
+    };
+    for (const QString& step : steps.split(QLatin1Char(' '))) {
+        arg = step.section(QLatin1Char(':'), 1);
+        const auto found = act.find(step.section(QLatin1Char(':'), 0, 0));
+        QVERIFY2(found != act.end(), qPrintable(step));
+        found->second();
+        if (QTest::currentTestFailed())
+            return;
+    }
+    QVERIFY(!model.hasPendingWrite());
+    QStringList sent;
+    for (const fakesdk::Call& c : fakesdk::calls()) {
+        if (c.function == "read")
+            sent << QStringLiteral("R") + (c.start == 40000 && c.count == 35 ? "" : " of another block");
+        else if (c.function == "write")
+            sent << QStringLiteral("W%1=%2").arg(c.start).arg(c.value) + (c.count == 1 ? "" : "...");
+    }
+    QCOMPARE(sent.join(QLatin1Char(' ')), exchanges);
+    QStringList expected;
+    if (!discarded.isEmpty())
+        expected << QStringLiteral("Write of register %1 discarded: the link closed before it was sent. (value %2)")
+                        .arg(discarded.section('=', 0, 0), discarded.section('=', 1));
+    QTRY_COMPARE(log.lines.filter(QStringLiteral(" discarded")), expected);
+    QStringList values;
+    for (int row = 0; row < model.rowCount(); ++row)
+        values << valueText(model, row);
+    QCOMPARE(values.join(QLatin1Char('|')), shown);
+}
+
+void tst_pages::workerDestructionLetsTheExchangeFinish()
+{
+    openFake();
+    auto worker = std::make_unique<registerWorker>();
+    int delivered = 0;
+    connect(worker.get(), &registerWorker::signalTransactionDone, this, [&delivered] { ++delivered; });
+    QVERIFY(worker->submit(registerTransaction::readBlock()));
+    worker.reset();
+    // The exchange was carried out, not abandoned halfway ...
+    QCOMPARE(fakesdk::countCalls("read"), 1);
+    // ... and its outcome, addressed to a worker that is gone, is dropped.
+    QCoreApplication::processEvents();
+    QCOMPARE(delivered, 0);
+}
+
+void tst_pages::sequences_data()
+{
+    QTest::addColumn<QVector<step>>("steps");
+    QTest::addColumn<QStringList>("logged");
+    // msUntilDue() after the last step: when the bus's timer must fire.
+    QTest::addColumn<qint64>("due");
+
+    const QString flush;
+    QTest::newRow("one failure is one line") << QVector<step>{{0, kRead}, {6000, flush}} << QStringList{kRead}
+                                             << qint64(-1);
+    QTest::newRow("second occurrence says it repeats")
+        << QVector<step>{{0, kRead}, {400, kRead}} << QStringList{kRead, again(kRead)} << kGapMs;
+    // 57 suppressed after the first and the "repeating" line, over 5.6 s.
+    QTest::newRow("burst ends: summary with the count")
+        << (repeat(kRead, 59, 100) << step{5000, flush})
+        << QStringList{kRead, again(kRead), logThrottle::summaryLine(kRead, 57, 6)} << qint64(-1);
+    QTest::newRow("no summary when nothing was suppressed")
+        << QVector<step>{{0, kRead}, {100, kRead}, {5000, flush}} << QStringList{kRead, again(kRead)} << qint64(-1);
+    QTest::newRow("one suppressed repeat reads 1 time")
+        << QVector<step>{{0, kRead}, {100, kRead}, {300, kRead}, {5000, flush}}
+        << QStringList{kRead, again(kRead), logThrottle::summaryLine(kRead, 1, 1)} << qint64(-1);
+    QTest::newRow("flush before the quiet gap holds the summary back")
+        << QVector<step>{{0, kRead}, {100, kRead}, {100, kRead}, {4999, flush}} << QStringList{kRead, again(kRead)}
+        << qint64(1);
+    QTest::newRow("after a quiet gap the text is new again")
+        << QVector<step>{{0, kRead}, {5000, kRead}, {5000, kRead}} << QStringList{kRead, kRead, kRead} << kGapMs;
+    QTest::newRow("a late repeat brings the summary before it")
+        << QVector<step>{{0, kRead}, {100, kRead}, {100, kRead}, {100, kRead}, {7000, kRead}}
+        << QStringList{kRead, again(kRead), logThrottle::summaryLine(kRead, 2, 1), kRead} << kGapMs;
+    // Each text its own count; the summaries in the order the texts stopped.
+    QVector<step> alternating;
+    for (int i = 0; i < 10; ++i)
+        alternating << step{i == 0 ? 0 : 450, kRead} << step{1, kPoll};
+    QTest::newRow("two alternating texts are each throttled")
+        << (alternating << step{5000, flush})
+        << QStringList{kRead, kPoll, again(kRead), again(kPoll), logThrottle::summaryLine(kRead, 8, 4),
+                       logThrottle::summaryLine(kPoll, 8, 4)}
+        << qint64(-1);
+    QTest::newRow("a new text passes at once during a burst")
+        << QVector<step>{{0, kRead}, {100, kRead}, {100, kRead}, {100, kOther}}
+        << QStringList{kRead, again(kRead), kOther} << kGapMs - 100;
+    // A failure every 500 ms for three minutes: counting starts at the second.
+    QTest::newRow("a summary every 60 s while it goes on")
+        << (repeat(kRead, 362, 500) << step{5000, flush})
+        << QStringList{kRead, again(kRead), logThrottle::summaryLine(kRead, 120, 60),
+                       logThrottle::summaryLine(kRead, 120, 60), logThrottle::summaryLine(kRead, 120, 60)}
+        << qint64(-1);
+}
+
+void tst_pages::sequences()
+{
+    QFETCH(QVector<step>, steps);
+    QFETCH(QStringList, logged);
+    QFETCH(qint64, due);
+
+    qint64 now = 1000;
+    logThrottle throttle([&now] { return now; });
+    throttle.setTimes(kGapMs, logThrottle::kDefaultSummaryEveryMs);
+    QStringList out;
+    for (const step& s : steps) {
+        now += s.after;
+        out << (s.text.isNull() ? throttle.flush() : throttle.submit(s.text));
+        // As the bus's timer would.
+        if (throttle.msUntilDue() == 0)
+            out << throttle.flush();
+    }
+    QCOMPARE(out, logged);
+    QCOMPARE(throttle.msUntilDue(), due);
+}
+
+void tst_pages::threadsCountEveryOccurrence()
+{
+    std::atomic<qint64> now{0};
+    logThrottle throttle([&now] { return now.load(); });
+    std::mutex outMutex;
+    QStringList out;
+    const auto submit500 = [&](const QString& text) {
+        for (int i = 0; i < 500; ++i) {
+            const QStringList lines = throttle.submit(text);
+            std::lock_guard<std::mutex> lock(outMutex);
+            out << lines;
+        }
+    };
+    std::thread reader(submit500, kRead);
+    std::thread poller(submit500, kPoll);
+    reader.join();
+    poller.join();
+    now += 10000;
+    out << throttle.flush();
+    out.sort();
+    QStringList expected{kRead, again(kRead), logThrottle::summaryLine(kRead, 498, 1),
+                         kPoll, again(kPoll), logThrottle::summaryLine(kPoll, 498, 1)};
+    expected.sort();
+    QCOMPARE(out, expected);
+}
+
+void tst_pages::busThrottlesFailuresOnlyAndFlushesByItself()
+{
+    g_consolePrint.throttle().reset();
+    g_consolePrint.throttle().setTimes(200, 60000);
+    const QString event = QStringLiteral("DC is broken.");
+    LogCapture log;
+    // From another thread, as the poll thread reports.
+    std::thread poller([&event] {
+        for (int i = 0; i < 12; ++i) {
+            g_consolePrint.showError(kPoll);
+            g_consolePrint.showMsg(event);
+        }
+    });
+    poller.join();
+    // No further occurrence comes: the bus's own timer logs the summary.
+    const QString summary = logThrottle::summaryLine(kPoll, 10, 1);
+    QTRY_COMPARE(log.count(summary), 1);
+    QCOMPARE(log.count(event), 12);
+    QCOMPARE(log.lines.filter(QStringLiteral("Read error")), (QStringList{kPoll, again(kPoll), summary}));
+    QTRY_COMPARE(g_consolePrint.throttle().tracked(), 0);
+
+    // And again once it went quiet: the timer is armed anew.
+    for (int i = 0; i < 3; ++i)
+        g_consolePrint.showError(kPoll);
+    QTRY_COMPARE(log.count(logThrottle::summaryLine(kPoll, 1, 1)), 1);
+    g_consolePrint.throttle().setTimes(logThrottle::kDefaultQuietGapMs, logThrottle::kDefaultSummaryEveryMs);
 }
 
 void tst_pages::dialogCloses_data()
@@ -274,7 +827,7 @@ void tst_pages::refreshWhileThePageIsOn()
     page.slotOnSetEnabled(false);
     QVERIFY(!page.isRefreshing());
     QTRY_VERIFY(!page.isExchanging());
-    QCOMPARE(registerFixture::valueText(*model, 1), QStringLiteral("4321"));
+    QCOMPARE(valueText(*model, 1), QStringLiteral("4321"));
     QCOMPARE(view->selectionModel()->selectedRows().size(), 2);
     QVERIFY(view->selectionModel()->isRowSelected(1, {}) && view->selectionModel()->isRowSelected(3, {}));
     QCOMPARE(fakesdk::countCalls("write"), 0);
@@ -510,6 +1063,335 @@ void tst_pages::logSavedWholeOrNotAtAll()
     } else {
         QCOMPARE(result.open(QIODevice::ReadOnly) ? result.readAll() : QByteArray(), target == "old.txt" ? old : QByteArray());
     }
+}
+
+void tst_pages::adapterReports_data()
+{
+    QTest::addColumn<act>("action");
+    QTest::addColumn<int>("address");      // of the read or write
+    QTest::addColumn<int>("fakeResult");   // what the library returns
+    QTest::addColumn<QStringList>("lines");      // each line starts so
+    QTest::addColumn<QStringList>("versions");   // hardware, firmware, driver; empty: none shown
+
+    const auto row = [](const char* name, act a, int address, int fake, const QStringList& lines,
+                        const QStringList& versions = {}) {
+        QTest::newRow(name) << a << address << fake << lines << versions;
+    };
+    const QStringList none{"0000", "0000", "0000"};
+    const auto openFailed = [](int code, const QString& more = QString()) {
+        return QStringList{"Open device error:" + QString::number(code),
+                           "Port ttyUSB4: " + QString::fromUtf8(UPS_ErrorText(code)) + more};
+    };
+    const int exception = QR7215_E_EXCEPTION_BASE - 2;
+    row("open: port not found", act::open, 0, QR7215_E_PORT_NOT_FOUND, openFailed(QR7215_E_PORT_NOT_FOUND), none);
+    row("open: no permission names the group", act::open, 0, QR7215_E_PERMISSION,
+        openFailed(QR7215_E_PERMISSION, ". Your user must be a member of the group that owns the port (usually dialout"),
+        none);
+    row("open: exception answer", act::open, 0, exception, openFailed(exception), none);
+    row("open: success", act::open, 0, 0,
+        {"Open device success > Device Type:29205 Hardware version:65535 Firmware version:7"}, {"65535", "7", "0"});
+    row("open fails on an open link: it is dropped", act::reopen, 0, QR7215_E_TIMEOUT, openFailed(QR7215_E_TIMEOUT), none);
+    row("close", act::close, 0, 0, {"Close port 4 slave address 9 is success"}, none);
+    row("close fails: link kept, nothing told", act::close, 0, QR7215_E_LINK_LOST, {});
+    row("read: silent", act::read, 40016, 0, {});
+    row("read: below the first register", act::read, 39999, 0,
+        {"ERR: Register start address 39999 is invalid!", "ERR:-1:When reading register start from 39999"});
+    row("read: time-out", act::read, 40016, QR7215_E_TIMEOUT, {"ERR:-8:When reading register start from 40016"});
+    // A Disconnect closed the link under the read.
+    row("read without a link: no failure", act::read, 40016, QR7215_E_NOT_OPEN, {});
+    row("write", act::write, 40010, 0, {"SUCCESS: Setting register 40010 to value 65535"});
+    row("write: below the first register", act::write, 39999, 0,
+        {"ERR: Register start address 39999 is invalid!", "ERR:-1:When Setting register 39999 to value 65535"});
+    row("write: exception", act::write, 40010, exception, {"ERR:-102:When Setting register 40010 to value 65535"});
+}
+
+void tst_pages::adapterReports()
+{
+    QFETCH(act, action);
+    QFETCH(int, address);
+    QFETCH(int, fakeResult);
+    QFETCH(QStringList, lines);
+    QFETCH(QStringList, versions);
+    const int result = address > 0 && address < 40000 ? -1 : fakeResult;
+    const bool openFirst = action != act::open && fakeResult != QR7215_E_NOT_OPEN;
+
+    comSettings record;
+    record.comPort = QStringLiteral("ttyUSB4");
+    record.comPortNumber = 260;
+    record.slaveId = 265;
+    record.baudRate = 19200;
+    record.dataLen = 7;
+    record.stopBits = 2;
+    record.parity = 1;
+    record.responseTimeout = 2500;
+    record.numOfRetries = 9;
+    fakesdk::setInfo(deviceInfo{0x7215, 65535, 7, 0});
+    if (openFirst)
+        QCOMPARE(g_comAdapter.slotOpenDevice(&record), 0);
+    for (uint r = 40000; r < 40040; ++r)
+        fakesdk::setRegister(r, quint16(r * 3));
+    m_log->clear();
+    fakesdk::setOpenResult(fakeResult);
+    fakesdk::setCloseResult(fakeResult);
+    fakesdk::setReadResult(fakeResult);
+    fakesdk::setWriteResult(fakeResult);
+
+    ushort buffer[20] = {};
+    bool connected = openFirst;
+    switch (action) {
+    case act::open:
+    case act::reopen:
+        QCOMPARE(g_comAdapter.slotOpenDevice(&record), result);
+        connected = result == 0;
+        {
+            // The name is bound before the open that uses it; the numbers keep their low byte.
+            const std::vector<fakesdk::Call> calls = fakesdk::calls();
+            QCOMPARE(calls.at(calls.size() - 2).function, std::string("setPortName"));
+            QCOMPARE(calls.back().portName, std::string("ttyUSB4"));
+            const deviceDescriptor& d = calls.back().descriptor;
+            QCOMPARE((QList<uint>{d.comPort, d.slaveAddress, d.baudRate, d.dataBits, d.stopBits, d.parity,
+                                  d.responseTimeout, d.retries}),
+                     (QList<uint>{4, 9, 19200, 7, 2, 1, 2500, 9}));
+        }
+        break;
+    case act::close:
+        QCOMPARE(g_comAdapter.slotCloseDevice(), result);
+        connected = result != 0;
+        break;
+    case act::read:
+        QCOMPARE(g_comAdapter.slotReadStatus(ushort(address), 20, buffer), result);
+        QCOMPARE(fakesdk::countCalls("read"), address >= 40000 ? 1 : 0);
+        QCOMPARE(uint(buffer[19]), result == 0 ? uint(quint16((address + 19) * 3)) : 0u);
+        break;
+    case act::write:
+        QCOMPARE(g_comAdapter.slotWriteRegister(uint(address), 65535), result);
+        QCOMPARE(fakesdk::countCalls("write"), address >= 40000 ? 1 : 0);
+        QCOMPARE(uint(fakesdk::reg(40010)), result == 0 ? 65535u : 40010u * 3 % 65536);
+        break;
+    }
+    QCOMPARE(g_comAdapter.isConnected(), connected);
+    QCOMPARE(m_log->lines.size(), lines.size());
+    for (int i = 0; i < lines.size(); ++i)
+        QVERIFY2(m_log->lines.at(i).startsWith(lines.at(i)), qPrintable(m_log->lines.at(i)));
+    const QStringList shown = m_log->hwVersions + m_log->fwVersions + m_log->drvVersions;
+    QCOMPARE(shown, versions);
+}
+
+void tst_pages::linkLost_data()
+{
+    QTest::addColumn<int>("poll");
+    QTest::addColumn<int>("timeout");
+    QTest::addColumn<int>("retries");
+    QTest::addColumn<int>("failure");    // what every read returns; 0: the time alone
+    QTest::addColumn<int>("lostAfter");  // ms of silence; -1: lost at once
+
+    QTest::newRow("three poll cycles") << 1000 << 100 << 0 << 0 << 3000;
+    QTest::newRow("hang-up: at once") << 20 << 100 << 0 << int(QR7215_E_LINK_LOST) << -1;
+    QTest::newRow("I/O error: at once") << 20 << 100 << 0 << int(QR7215_E_IO) << -1;
+    QTest::newRow("time-outs: at least two seconds") << 20 << 100 << 0 << int(QR7215_E_TIMEOUT) << 2000;
+    QTest::newRow("bad CRCs: a request with all its retries") << 20 << 700 << 2 << int(QR7215_E_CRC) << 2100;
+}
+
+// A link is lost when the port hangs up, or when nothing has been answered
+// for longer than the slowest answer could take; never before.
+void tst_pages::linkLost()
+{
+    QFETCH(int, poll);
+    QFETCH(int, timeout);
+    QFETCH(int, retries);
+    QFETCH(int, failure);
+    QFETCH(int, lostAfter);
+
+    comSettings record;
+    record.pollDelay = quint32(poll);
+    record.responseTimeout = quint32(timeout);
+    record.numOfRetries = quint32(retries);
+    if (lostAfter > 0)
+        QCOMPARE(comAdapter::lostAfterMs(record), quint32(lostAfter));
+    if (failure == 0)
+        return;
+    QElapsedTimer silence;
+    silence.start();
+    QCOMPARE(g_comAdapter.slotOpenDevice(&record), 0);
+    fakesdk::setReadResult(failure);
+    ushort buffer[20];
+    const auto failedRead = [&] { return g_comAdapter.slotReadStatus(40016, 20, buffer) == failure; };
+    QVERIFY(failedRead());
+    QCOMPARE(g_comAdapter.linkLost(), lostAfter < 0);
+    if (lostAfter > 0) {
+        QTRY_VERIFY_WITH_TIMEOUT(failedRead() && g_comAdapter.linkLost(), 3 * lostAfter);
+        QVERIFY(silence.elapsed() >= lostAfter);
+    }
+    // The next open that succeeds trusts the link again.
+    fakeLink::closeAny();
+    QCOMPARE(g_comAdapter.slotOpenDevice(&record), 0);
+    QVERIFY(!g_comAdapter.linkLost());
+}
+
+void tst_pages::portNumberFromName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("number");
+
+    QTest::newRow("COM12") << "COM12" << 12;
+    QTest::newRow("COM0 is a single zero") << "COM0" << 0;
+    QTest::newRow("COM012 has a leading zero") << "COM012" << -1;
+    QTest::newRow("COM1.5 keeps its dot") << "COM1.5" << -1;
+    QTest::newRow("ttyACM10") << "ttyACM10" << 10;
+    QTest::newRow("digits on both sides join") << "a1b2" << 12;
+    QTest::newRow("pseudo-terminal /dev/pts/7") << "/dev/pts/7" << 7;
+    QTest::newRow("number beyond a port byte") << "COM65536" << 65536;
+    QTest::newRow("too long for an int") << "COM99999999999" << -1;
+}
+
+void tst_pages::portNumberFromName()
+{
+    QFETCH(QString, name);
+    QFETCH(int, number);
+    QCOMPARE(::portNumberFromName(name), number);
+}
+
+void tst_pages::pageKeepsWhatItShows_data()
+{
+    QTest::addColumn<QByteArray>("file");     // inside the Setting element; null: no file
+    QTest::addColumn<QString>("control");   // the one edited; empty: Auto Hide, after a look at the record
+    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<QString>("element");
+    QTest::addColumn<QString>("text");        // in the record and, after the edit, in the file
+    QTest::addColumn<bool>("connected");
+
+    // A value the controls cannot show becomes the one they show, in the
+    // record at once (a connect uses it) and in the file at the next save.
+    const auto fitted = [](const char* name, const QByteArray& element, const QByteArray& value, const QString& text) {
+        QTest::newRow(name) << "<" + element + ">" + value + "</" + element + ">" << QString() << QVariant()
+                            << QString::fromLatin1(element) << text << false;
+    };
+    fitted("a port away for now is shown and kept", "ComPort", "COM7", "COM7");
+    fitted("poll cycle 0 never spins the poll", "PollDelay", "0", "20");
+    fitted("slave address 0", "SlaveId", "0", "1");
+    fitted("slave address above 247", "SlaveId", "300", "247");
+    fitted("slave address 200 is a Modbus address", "SlaveId", "200", "200");
+    fitted("baud rate no item offers", "BaudRate", "12345", "115200");
+    fitted("stop bits 3", "StopBits", "3", "1");
+    fitted("data bits 7", "DataLen", "7", "8");
+    fitted("parity 7", "Parity", "7", "0");
+    fitted("mode 2", "ComMode", "2", "0");
+    fitted("time-out above the most", "ResponseTimeout", "99999", "10000");
+    fitted("retries above the most", "NumOfRetries", "500", "100");
+    QTest::newRow("no file: the least poll cycle") << QByteArray() << QString() << QVariant() << "PollDelay" << "20" << false;
+    QTest::newRow("no file: COM1 stands for the first port listed")
+        << QByteArray() << QString() << QVariant() << "ComPort" << availableComPorts().value(0, "COM1") << false;
+
+    // Every control saves when it changes.
+    const auto edit = [](const char* name, const char* control, const QVariant& value, const char* element,
+                         const char* text, bool connected = false, const QByteArray& file = QByteArray()) {
+        QTest::newRow(name) << file << control << value << element << text << connected;
+    };
+    edit("Device Id", "m_spinBoxDeviceId", 42, "SlaveId", "42");
+    edit("BaudRate", "m_comboBoxBaudRate", "9600", "BaudRate", "9600");
+    edit("StopBits", "m_comboBoxStopBits", "2", "StopBits", "2");
+    edit("Parity", "m_comboBoxParity", "Odd", "Parity", "2");
+    edit("Resp. Timeout", "m_spinBoxRespTimeout", 3000, "ResponseTimeout", "3000");
+    edit("Retry Count", "m_spinBoxRetryCount", 0, "NumOfRetries", "0");
+    edit("Poll Cycle", "m_spinBoxPollCycle", 500, "PollDelay", "500");
+    edit("Auto Connect", "m_checkBoxAutoConnect", true, "AutoConnect", "1");
+    edit("Auto Boot on registers the entry", "m_checkBoxAutoBoot", true, "AutoBoot", "1");
+    edit("Auto Boot off removes it", "m_checkBoxAutoBoot", false, "AutoBoot", "0", false, "<AutoBoot>1</AutoBoot>");
+    edit("Auto Boot stays on through another edit", "m_spinBoxDeviceId", 9, "AutoBoot", "1", false, "<AutoBoot>1</AutoBoot>");
+    edit("Auto Hide while connected", "m_checkBoxAutoHide", true, "AutoHide", "1", true);
+    edit("Auto Connect while connected", "m_checkBoxAutoConnect", true, "AutoConnect", "1", true);
+}
+
+void tst_pages::pageKeepsWhatItShows()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, control);
+    QFETCH(QVariant, value);
+    QFETCH(QString, element);
+    QFETCH(QString, text);
+    QFETCH(bool, connected);
+
+    if (!file.isNull()) {
+        QVERIFY(QDir().mkpath(QFileInfo(configFile()).absolutePath()));
+        QFile f(configFile());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("<?xml version=\"1.0\"?><Settings><Setting>" + file + "</Setting></Settings>");
+    }
+    const bool registered = file.contains("<AutoBoot>1<");
+    if (registered)
+        QVERIFY(platform::registerAutoStart(kEntryName));
+    const QByteArray before = contents(configFile());
+
+    comSettingsWidget page;
+    // Showing what was loaded saves nothing and leaves the entry alone.
+    QCOMPARE(contents(configFile()), before);
+    QCOMPARE(QFile::exists(entryFile()), registered);
+    std::unique_ptr<fakeLink> link;
+    if (connected) {
+        link = std::make_unique<fakeLink>();
+        QVERIFY(link->isOpen());
+        // The line settings lock while the link is open; the options do not.
+        QTRY_VERIFY(!page.findChild<QSpinBox*>(QStringLiteral("m_spinBoxDeviceId"))->isEnabled());
+    }
+    if (control.isEmpty()) {
+        QCOMPARE(recordField(page.settings(), element), text);
+        control = QStringLiteral("m_checkBoxAutoHide");
+        value = true;
+    }
+
+    QSignalSpy pollSpy(&page, &comSettingsWidget::signalPollCycleChanged);
+    QWidget* w = page.findChild<QWidget*>(control);
+    QVERIFY(w && w->isEnabled());
+    if (auto* spin = qobject_cast<QSpinBox*>(w))
+        spin->setValue(value.toInt());
+    else if (auto* combo = qobject_cast<QComboBox*>(w))
+        combo->setCurrentText(value.toString());
+    else
+        qobject_cast<QCheckBox*>(w)->setChecked(value.toBool());
+
+    QCOMPARE(recordField(page.settings(), element), text);
+    QCOMPARE(field(contents(configFile()), element), text);
+    QCOMPARE(pollSpy.count(), 1);
+    QCOMPARE(pollSpy.at(0).at(0).toUInt(), page.settings().pollDelay);
+    QCOMPARE(QFile::exists(entryFile()), page.settings().autoBoot);
+    if (connected) {
+        // Connect pressed again before the refresh tick disables it: the
+        // library would refuse a second open, and the link must stay usable.
+        fakesdk::setOpenResult(QR7215_E_ALREADY_OPEN);
+        page.slotOnConnect();
+        QSignalSpy ticks(page.findChild<QTimer*>(QString(), Qt::FindDirectChildrenOnly), &QTimer::timeout);
+        QTRY_VERIFY(ticks.count() >= 2);
+        QCOMPARE(fakesdk::countCalls("open"), 1);
+        QCOMPARE(m_log->countStartingWith(QStringLiteral("Open device error:")), 0);
+        QVERIFY(g_comAdapter.isConnected());
+        link.reset();
+        QTRY_VERIFY(page.findChild<QSpinBox*>(QStringLiteral("m_spinBoxDeviceId"))->isEnabled());
+    }
+}
+
+// Auto Connect at start keeps trying until the module is there (1 s, then
+// 2 s later), and tells the failure once.
+void tst_pages::autoConnectKeepsTrying()
+{
+    QVERIFY(QDir().mkpath(QFileInfo(configFile()).absolutePath()));
+    comSettings record;
+    record.autoConnect = true;
+    QVERIFY(comSettingsFile::write(configFile(), record));
+    fakesdk::setOpenResult(QR7215_E_PORT_NOT_FOUND);
+    comSettingsWidget page;
+    // The poll thread learns its cycle before it hears of the link.
+    QSignalSpy pollSpy(&page, &comSettingsWidget::signalPollCycleChanged);
+    int announced = 0;
+    connect(&page, &comSettingsWidget::signalConnect, this, [&](comSettings&) {
+        QCOMPARE(pollSpy.count(), 1);
+        ++announced;
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(fakesdk::countCalls("open"), 2, 4000);
+    fakesdk::setOpenResult(0);
+    QTRY_VERIFY_WITH_TIMEOUT(g_comAdapter.isConnected(), 5000);
+    QTRY_COMPARE(announced, 1);
+    QCOMPARE(fakesdk::countCalls("open"), 3);
+    QCOMPARE(m_log->countStartingWith(QStringLiteral("Open device error:")), 1);
 }
 
 QR_TEST_MAIN(tst_pages)

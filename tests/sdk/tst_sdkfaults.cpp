@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
@@ -144,26 +145,16 @@ void tst_sdkFaults::outcome()
     for (const QString& f : flags) {
         const QString key = f.section(QLatin1Char('='), 0, 0);
         const uint v = f.section(QLatin1Char('='), 1).toUInt();
+        const std::map<QString, uint32_t*> wide{
+            {"timeout", &d.responseTimeout}, {"retries", &d.retries}, {"baud", &d.baudRate}};
+        const std::map<QString, uint8_t*> narrow{{"mode", &d.comMode},   {"slave", &d.slaveAddress}, {"parity", &d.parity},
+                                                {"stop", &d.stopBits},  {"data", &d.dataBits},      {"comport", &d.comPort}};
         if (key == QLatin1String("port"))
             port = f.section(QLatin1Char('='), 1);
-        else if (key == QLatin1String("timeout"))
-            d.responseTimeout = v;
-        else if (key == QLatin1String("retries"))
-            d.retries = v;
-        else if (key == QLatin1String("baud"))
-            d.baudRate = v;
-        else if (key == QLatin1String("mode"))
-            d.comMode = uint8_t(v);
-        else if (key == QLatin1String("slave"))
-            d.slaveAddress = uint8_t(v);
-        else if (key == QLatin1String("parity"))
-            d.parity = uint8_t(v);
-        else if (key == QLatin1String("stop"))
-            d.stopBits = uint8_t(v);
-        else if (key == QLatin1String("data"))
-            d.dataBits = uint8_t(v);
-        else if (key == QLatin1String("comport"))
-            d.comPort = uint8_t(v);
+        else if (wide.count(key))
+            *wide.at(key) = v;
+        else if (narrow.count(key))
+            *narrow.at(key) = uint8_t(v);
     }
     const QStringList words = call.split(QLatin1Char(' '));
     const QString what = words[0];

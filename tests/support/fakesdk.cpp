@@ -29,12 +29,6 @@ void reset()
     g_portName.clear();
 }
 
-State snapshot()
-{
-    std::lock_guard<std::mutex> lock(g_mutex);
-    return g_state;
-}
-
 void setOpenResult(int r) { std::lock_guard<std::mutex> l(g_mutex); g_state.openResult = r; }
 void setCloseResult(int r) { std::lock_guard<std::mutex> l(g_mutex); g_state.closeResult = r; }
 void setReadResult(int r) { std::lock_guard<std::mutex> l(g_mutex); g_state.readResult = r; }

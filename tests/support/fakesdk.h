@@ -35,8 +35,6 @@ struct State
 
 // Resets the state to the defaults above.
 void reset();
-// Access under the fake's lock; the lambda-free form keeps tests simple.
-State snapshot();
 void setOpenResult(int r);
 void setCloseResult(int r);
 void setReadResult(int r);

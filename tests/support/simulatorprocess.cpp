@@ -103,10 +103,8 @@ void SimulatorProcess::stop()
         return;
     m_process.write("quit\n");
     m_process.closeWriteChannel();
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
+    if (!m_process.waitForFinished(5000))
+        kill();
 }
 
 void SimulatorProcess::kill()
@@ -126,12 +124,8 @@ QString SimulatorProcess::command(const QString& line, int timeoutMs)
 {
     if (!isRunning())
         return QStringLiteral("error: not running");
-    m_process.write(line.toUtf8() + '\n');
-    m_process.waitForBytesWritten(timeoutMs);
-    QByteArray answer;
-    if (!readLine(m_process, m_pending, answer, timeoutMs))
-        return QStringLiteral("error: no answer");
-    return QString::fromUtf8(answer);
+    send(line);
+    return takeAnswer(timeoutMs);
 }
 
 bool SimulatorProcess::set(int reg, int value)
@@ -139,23 +133,25 @@ bool SimulatorProcess::set(int reg, int value)
     return command(QStringLiteral("set %1 %2").arg(reg).arg(value)) == QLatin1String("ok");
 }
 
-int SimulatorProcess::get(int reg)
+// -1 where the answer is no number.
+static long numberOf(const QString& answer)
 {
     bool ok = false;
-    const int v = command(QStringLiteral("get %1").arg(reg)).toInt(&ok);
-    return ok ? v : -1;
+    const long n = answer.toLong(&ok);
+    return ok ? n : -1;
+}
+
+int SimulatorProcess::get(int reg)
+{
+    return int(numberOf(command(QStringLiteral("get %1").arg(reg))));
 }
 
 long SimulatorProcess::requests()
 {
-    bool ok = false;
-    const long n = command(QStringLiteral("requests")).toLong(&ok);
-    return ok ? n : -1;
+    return numberOf(command(QStringLiteral("requests")));
 }
 
 long SimulatorProcess::pending()
 {
-    bool ok = false;
-    const long n = command(QStringLiteral("pending")).toLong(&ok);
-    return ok ? n : -1;
+    return numberOf(command(QStringLiteral("pending")));
 }
