@@ -15,12 +15,15 @@
 #include "registervalue.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QDateTime>
 #include <QFile>
 #include <QJsonDocument>
 #include <QTimer>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -64,8 +67,25 @@ int ctlCommands::open(const ctlOptions& o)
     comSettings settings;
     settings.assignFrom(o.settings());
     g_comAdapter.prepareOpen();
+    // On a worker, with the event loop running: a silent module holds an
+    // open up for every retry's time-out, and a stop request (SIGTERM to a
+    // service that never got its module) must end it at once.
+    std::atomic<bool> done{false};
+    int result = QR7215_E_NOT_OPEN;
+    QEventLoop loop;
+    std::thread worker([&] {
+        result = g_comAdapter.openDevice(&settings, false);
+        done.store(true);
+        QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
+    });
+    loop.exec();
+    const bool stopped = !done.load();
+    if (stopped)
+        g_comAdapter.slotCloseDevice();   // cancels the open in flight
+    worker.join();
+    if (stopped)
+        return kStopped;
     // The failure is said here, once, with the exit code that goes with it.
-    const int result = g_comAdapter.openDevice(&settings, false);
     if (result == 0)
         return ctlExit::Ok;
     QString why = QStringLiteral("cannot open %1: %2 (%3)")
@@ -92,7 +112,7 @@ int ctlCommands::readFailed(int result, quint16 start, int count)
 int ctlCommands::status(const ctlOptions& o)
 {
     if (const int code = open(o))
-        return code;
+        return code == kStopped ? ctlExit::Ok : code;
     statusDecoder::block block{};
     const int result = g_comAdapter.slotReadStatus(QR7215_STATUS_BLOCK_START, QR7215_STATUS_BLOCK_COUNT, block.data());
     g_comAdapter.slotCloseDevice();
@@ -109,7 +129,7 @@ int ctlCommands::status(const ctlOptions& o)
 int ctlCommands::read(const ctlOptions& o)
 {
     if (const int code = open(o))
-        return code;
+        return code == kStopped ? ctlExit::Ok : code;
     QVector<quint16> values(o.count());
     const int result = g_comAdapter.slotReadStatus(o.start(), static_cast<uchar>(o.count()), values.data());
     g_comAdapter.slotCloseDevice();
@@ -156,7 +176,7 @@ int ctlCommands::write(const ctlOptions& o)
                                         .arg(o.valueText()).arg(row->minimum).arg(row->maximum));
     }
     if (const int code = open(o))
-        return code;
+        return code == kStopped ? ctlExit::Ok : code;
     const int result = g_comAdapter.slotWriteRegister(o.registerNumber(), value);
     g_comAdapter.slotCloseDevice();
     if (result != 0)
@@ -178,7 +198,7 @@ int ctlCommands::listPorts()
 int ctlCommands::watch(const ctlOptions& o)
 {
     if (const int code = open(o))
-        return code;
+        return code == kStopped ? ctlExit::Ok : code;
     // A lost link is reopened as in the program, and said on standard error.
     connect(&g_consolePrint, &consolePrint::signalShowMsg, this,
             [this](const QString& line) { m_err << ctlMonitor::stamped(line) << Qt::endl; });
@@ -231,6 +251,6 @@ int ctlCommands::monitor(const ctlOptions& o)
     // service manager starts it again later.
     ctlMonitor monitor;
     if (const int code = open(o))
-        return code;
+        return code == kStopped ? ctlExit::Ok : code;
     return monitor.run(o);
 }

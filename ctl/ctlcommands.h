@@ -28,7 +28,9 @@ private:
     int watch(const ctlOptions& o);
     int monitor(const ctlOptions& o);
 
-    // Opens the link, or says why not and returns the exit code.
+    // Opens the link and returns 0, or says why not and returns the exit
+    // code, or kStopped when a termination signal came first.
+    static constexpr int kStopped = -1;
     int open(const ctlOptions& o);
     int readFailed(int result, quint16 start, int count);
     int fail(int code, const QString& why);

@@ -33,9 +33,12 @@ int main(int argc, char* argv[])
         return ctlExit::Ok;
     }
     // A termination signal ends watch and monitor through the event loop;
-    // the close then cuts a read in flight short.
-    g_comAdapter.closeFirstOnQuit(&app);
-    platform::quitOnTerminationSignals();
+    // the close then cuts a read in flight short. The one-shot commands keep
+    // the system's default: Ctrl+C ends them at once, whatever they wait for.
+    if (options.what() == ctlOptions::command::Watch || options.what() == ctlOptions::command::Monitor) {
+        g_comAdapter.closeFirstOnQuit(&app);
+        platform::quitOnTerminationSignals();
+    }
     ctlCommands commands(out, err, QCoreApplication::applicationDirPath());
     return commands.run(options);
 }

@@ -19,6 +19,7 @@ private slots:
     void cleanupTestCase();
     void commands_data();
     void commands();
+    void monitorStopsWhileItOpens();
     void nutFile_data();
     void nutFile();
     void nutFileStaleAndRate();
@@ -181,6 +182,23 @@ void tst_ctl::commands()
         const QStringList kv = check.split(QLatin1Char('='));
         QCOMPARE(m_sim.get(kv[0].toInt()), kv[1].toInt());
     }
+}
+
+void tst_ctl::monitorStopsWhileItOpens()
+{
+    // A module that never answers holds the open up for 4 x 2 s.
+    QCOMPARE(m_sim.command(QStringLiteral("fault timeout")), QStringLiteral("ok"));
+    const long before = m_sim.requests();
+    QProcess monitor;
+    monitor.start(QStringLiteral(QR7215CTL_PATH), {QStringLiteral("--config"), m_config, QStringLiteral("--timeout"),
+                                                   QStringLiteral("2000"), QStringLiteral("--retries"),
+                                                   QStringLiteral("3"), QStringLiteral("monitor")});
+    QTRY_VERIFY(m_sim.requests() > before);   // the open is on the line
+    monitor.terminate();
+    QVERIFY2(monitor.waitForFinished(3000), "still opening after SIGTERM");
+    QCOMPARE(monitor.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(monitor.exitCode(), 0);
+    QCOMPARE(m_sim.command(QStringLiteral("fault none")), QStringLiteral("ok"));
 }
 
 namespace {
