@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
+#include <QGraphicsLayout>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -17,6 +18,7 @@
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
 #include <QtCharts/QDateTimeAxis>
+#include <QtCharts/QLegendMarker>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QScatterSeries>
 #include <QtCharts/QValueAxis>
@@ -84,6 +86,13 @@ void trendsWidget::buildChart()
 {
     m_chart = new QChart;
     m_chart->legend()->setAlignment(Qt::AlignBottom);
+    // Short names in a smaller type and no frame around the chart: at the
+    // window's first size the legend cut every name to its first letters.
+    QFont legendFont = m_chart->legend()->font();
+    legendFont.setPointSizeF(legendFont.pointSizeF() * 0.85);
+    m_chart->legend()->setFont(legendFont);
+    m_chart->layout()->setContentsMargins(0, 0, 0, 0);
+    m_chart->setBackgroundRoundness(0);
     const auto line = [this](const QString& name) {
         auto* s = new QLineSeries;
         s->setName(name);
@@ -92,10 +101,10 @@ void trendsWidget::buildChart()
         m_chart->addSeries(s);
         return s;
     };
-    m_input = line(tr("Input voltage (V)"));
-    m_output = line(tr("Output voltage (V)"));
-    m_battery = line(tr("Battery voltage (V)"));
-    m_level = line(tr("Battery level (%)"));
+    m_input = line(tr("Input (V)"));
+    m_output = line(tr("Output (V)"));
+    m_battery = line(tr("Battery (V)"));
+    m_level = line(tr("Level (%)"));
     const auto marks = [this](const QString& name, const QColor& colour) {
         auto* s = new QScatterSeries;
         s->setName(name);
@@ -108,10 +117,15 @@ void trendsWidget::buildChart()
     };
     m_dcLost = marks(tr("DC lost"), Qt::red);
     m_dcBack = marks(tr("DC restored"), Qt::darkGreen);
+    // Told under the time axis instead: six names in one row do not fit.
+    for (QAbstractSeries* s : {static_cast<QAbstractSeries*>(m_dcLost), static_cast<QAbstractSeries*>(m_dcBack)})
+        for (QLegendMarker* marker : m_chart->legend()->markers(s))
+            marker->setVisible(false);
 
     m_timeAxis = new QDateTimeAxis;
     m_timeAxis->setFormat(QStringLiteral("hh:mm"));
     m_timeAxis->setTickCount(7);
+    m_timeAxis->setTitleText(tr("red: DC lost, green: DC restored"));
     m_voltAxis = new QValueAxis;
     m_voltAxis->setTitleText(tr("V"));
     m_voltAxis->setRange(0, 30);
@@ -166,8 +180,14 @@ void trendsWidget::slotOnRedraw()
     // after connecting would otherwise be a sliver at the right edge.
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     const qint64 first = m_buffer.size() > 0 ? m_buffer.at(0).ms : now;
-    const qint64 from = std::min(now - kMinSpanMs, std::max(now - kSpanMs, first));
-    m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(from), QDateTime::fromMSecsSinceEpoch(now));
+    const qint64 wanted = now - std::min(now - kMinSpanMs, std::max(now - kSpanMs, first));
+    // Ticks a whole number of minutes apart (two up to ten minutes, then
+    // ten), or the minute labels step unevenly; at most seven, or a narrow
+    // window cuts the labels short.
+    const qint64 stepMs = wanted <= kMinSpanMs ? 120 * 1000 : 600 * 1000;
+    const qint64 steps = std::max<qint64>(1, (wanted + stepMs - 1) / stepMs);
+    m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(now - steps * stepMs), QDateTime::fromMSecsSinceEpoch(now));
+    m_timeAxis->setTickCount(int(steps) + 1);
     if (m_buffer.revision() == m_drawnRevision)
         return;
     m_drawnRevision = m_buffer.revision();

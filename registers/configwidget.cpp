@@ -212,7 +212,9 @@ void configWidget::slotOnConfigDialogShown(bool)
 
 void configWidget::slotOnUpdate()
 {
-    update();
+    // No repaint of the whole page here: the table repaints what changed,
+    // and a page-wide one ten times a second doubled the GUI's share of a
+    // core while the Config tab is current.
     const bool connected = g_comAdapter.isConnected();
     m_dataModel->followLink(connected);
     // The exchange of this refresh goes to the worker; the table shows its
