@@ -107,13 +107,6 @@ QPushButton* dialogButton(QObject* dialog, QDialogButtonBox::StandardButton whic
     return dialog->findChild<QDialogButtonBox*>("m_buttonBox")->button(which);
 }
 
-void openFake()
-{
-    comSettings settings;
-    settings.comPort = QStringLiteral("ttyFAKE0");
-    QCOMPARE(g_comAdapter.slotOpenDevice(&settings), 0);
-}
-
 constexpr qint64 kGapMs = 5000;
 const QString kRead = QStringLiteral("ERR:-8:When reading register start from 40016");
 const QString kPoll = QStringLiteral("Read error: -8");
@@ -434,7 +427,7 @@ void tst_pages::refresh()
     registerTransaction held;
     QString arg;
     const std::map<QString, std::function<void()>> act{
-        {"open", openFake},
+        {"open", [] { QVERIFY(fakeLink::open()); }},
         {"close", [] { g_comAdapter.slotCloseDevice(); }},
         {"refresh", [&] { model.updateData(); }},
         {"failreads", [] { fakesdk::setReadResult(-8); }},
@@ -491,7 +484,7 @@ void tst_pages::refresh()
 
 void tst_pages::workerDestructionLetsTheExchangeFinish()
 {
-    openFake();
+    QVERIFY(fakeLink::open());
     auto worker = std::make_unique<registerWorker>();
     int delivered = 0;
     connect(worker.get(), &registerWorker::signalTransactionDone, this, [&delivered] { ++delivered; });
