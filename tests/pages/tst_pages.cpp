@@ -1,17 +1,6 @@
-// The pages and the logic right below them, over the fake device library.
-// The adapter: what it returns and logs for each outcome, the descriptor it
-// builds, when it calls a link lost; and the connection page where it adds
-// logic of its own (values fitted to its controls, ports it shows, what each
-// edit saves, Auto Boot, Auto Connect's retries).
-// The register table: config_registers.xml as the model reads it, the example
-// table against the register map, and the refresh (one block read, rows by
-// their own address, values only from a good read of the link that is up,
-// the pending write), directly and through the worker that carries it off the
-// GUI thread. The failure-line throttle against a stepped clock, and the
-// message bus's two roads: failure lines throttled, event lines never. And
-// what the pages add: the write dialog's Ok, Enter, Cancel and Escape; the
-// Config page's policy and script in the settings store, its refresh through
-// the worker and its way to the dialog; the log page's stamp and bound.
+// The pages and the logic right below them, over the fake device library:
+// the adapter, the connection page, the register table and its worker, the
+// failure-line throttle and the message bus, the dialog and the event log.
 #include "autostart.h"
 #include "comadapter.h"
 #include "comportnames.h"
@@ -116,13 +105,6 @@ protected:
 QPushButton* dialogButton(QObject* dialog, QDialogButtonBox::StandardButton which)
 {
     return dialog->findChild<QDialogButtonBox*>("m_buttonBox")->button(which);
-}
-
-void openFake()
-{
-    comSettings settings;
-    settings.comPort = QStringLiteral("ttyFAKE0");
-    QCOMPARE(g_comAdapter.slotOpenDevice(&settings), 0);
 }
 
 constexpr qint64 kGapMs = 5000;
@@ -445,7 +427,7 @@ void tst_pages::refresh()
     registerTransaction held;
     QString arg;
     const std::map<QString, std::function<void()>> act{
-        {"open", openFake},
+        {"open", [] { QVERIFY(fakeLink::open()); }},
         {"close", [] { g_comAdapter.slotCloseDevice(); }},
         {"refresh", [&] { model.updateData(); }},
         {"failreads", [] { fakesdk::setReadResult(-8); }},
@@ -502,7 +484,7 @@ void tst_pages::refresh()
 
 void tst_pages::workerDestructionLetsTheExchangeFinish()
 {
-    openFake();
+    QVERIFY(fakeLink::open());
     auto worker = std::make_unique<registerWorker>();
     int delivered = 0;
     connect(worker.get(), &registerWorker::signalTransactionDone, this, [&delivered] { ++delivered; });

@@ -352,14 +352,10 @@ private slots:
     void writesExactLayout();
     void reads_data();
     void reads();
-    void portNameXmlCannotCarryIsNotSaved_data();
-    void portNameXmlCannotCarryIsNotSaved();
     void fileLivesWhereAppFolderCanHoldIt_data();
     void fileLivesWhereAppFolderCanHoldIt();
     void autostartEntry_data();
     void autostartEntry();
-    void autostartOffRemovesOnlyOwnEntry_data();
-    void autostartOffRemovesOnlyOwnEntry();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -536,9 +532,10 @@ void tst_dataSafety::hugeRegisterTable()
 void tst_dataSafety::writesExactLayout_data()
 {
     QTest::addColumn<bool>("distinct");
-    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<QString>("port");          // null: the record's own
+    QTest::addColumn<QByteArray>("expected");   // null: not saved, the old file stays; empty: bytes not checked
 
-    QTest::newRow("defaults") << false << kDefaultsFile;
+    QTest::newRow("defaults") << false << QString() << kDefaultsFile;
     QByteArray distinct = kDefaultsFile;
     distinct.replace("<SlaveId>1<", "<SlaveId>247<")
         .replace("<ComPort>COM1<", "<ComPort>/dev/serial/by-id/usb-A&amp;B_&lt;1>-port0<")
@@ -551,26 +548,40 @@ void tst_dataSafety::writesExactLayout_data()
         .replace("<PollDelay>10<", "<PollDelay>500<")
         .replace("<AutoBoot>0<", "<AutoBoot>1<")
         .replace("<AutoHide>0<", "<AutoHide>1<");
-    QTest::newRow("every field changed, markup in the port name") << true << distinct;
+    QTest::newRow("every field changed, markup in the port name")
+        << true << QStringLiteral("/dev/serial/by-id/usb-A&B_<1>-port0") << distinct;
+    // What XML cannot carry is not saved: it could never be read back.
+    QTest::newRow("port U+FFFF") << false << QStringLiteral("COM\uFFFF") << QByteArray();
+    QTest::newRow("port with a lone high surrogate") << false << QString(QChar(0xD800)) << QByteArray();
+    QTest::newRow("port with a control character") << false << QStringLiteral("tty\x01") << QByteArray();
+    QTest::newRow("port with tab, CR and LF") << false << QStringLiteral("a\tb\rc\nd") << QByteArray("");
+    QTest::newRow("port with a surrogate pair (emoji)") << false << QStringLiteral("tty\U0001F600") << QByteArray("");
+    QTest::newRow("port U+FFFD") << false << QStringLiteral("\uFFFD") << QByteArray("");
 }
 
 // The bytes other tools and older versions read; and what is written reads back the same.
 void tst_dataSafety::writesExactLayout()
 {
     QFETCH(bool, distinct);
+    QFETCH(QString, port);
     QFETCH(QByteArray, expected);
 
+    QVERIFY(writeBytes(path("config_com.xml"), kDefaultsFile));
     comSettings s;
     if (distinct) {
         fillCom(s, 'b', 0);
-        s.comPort = QStringLiteral("/dev/serial/by-id/usb-A&B_<1>-port0");
         s.baudRate = 4294967295u;
     }
-    QVERIFY(comSettingsFile::write(path("config_com.xml"), s));
-    QCOMPARE(contents(path("config_com.xml")), expected);
+    if (!port.isNull())
+        s.comPort = port;
+    QCOMPARE(comSettingsFile::write(path("config_com.xml"), s), !expected.isNull());
+    if (expected.isNull() || !expected.isEmpty())
+        QCOMPARE(contents(path("config_com.xml")), expected.isNull() ? kDefaultsFile : expected);
     comSettings back;
     QVERIFY(comSettingsFile::read(path("config_com.xml"), back));
-    QCOMPARE(fieldsOf(back), fieldsOf(s));
+    QCOMPARE(back.comPort, expected.isNull() ? QStringLiteral("COM1") : s.comPort);
+    if (!expected.isNull())
+        QCOMPARE(fieldsOf(back), fieldsOf(s));
 }
 
 void tst_dataSafety::reads_data()
@@ -625,37 +636,6 @@ void tst_dataSafety::reads()
         expected.insert(change.section(QLatin1Char('='), 0, 0), change.section(QLatin1Char('='), 1));
     QCOMPARE(comSettingsFile::read(path("config_com.xml"), s), ok);
     QCOMPARE(fieldsOf(s), expected);
-}
-
-void tst_dataSafety::portNameXmlCannotCarryIsNotSaved_data()
-{
-    QTest::addColumn<QString>("port");
-    QTest::addColumn<bool>("saved");
-
-    QTest::newRow("U+FFFF") << QStringLiteral("COM\uFFFF") << false;
-    QTest::newRow("lone high surrogate") << QString(QChar(0xD800)) << false;
-    QTest::newRow("control character") << QStringLiteral("tty\x01") << false;
-    QTest::newRow("tab, CR and LF are allowed") << QStringLiteral("a\tb\rc\nd") << true;
-    QTest::newRow("surrogate pair (emoji)") << QStringLiteral("tty\U0001F600") << true;
-    QTest::newRow("U+FFFD") << QStringLiteral("\uFFFD") << true;
-}
-
-// Whatever is saved reads back the same; what could not be read back is not
-// saved, and the old file stays.
-void tst_dataSafety::portNameXmlCannotCarryIsNotSaved()
-{
-    QFETCH(QString, port);
-    QFETCH(bool, saved);
-
-    QVERIFY(writeBytes(path("config_com.xml"), kDefaultsFile));
-    comSettings s;
-    s.comPort = port;
-    QCOMPARE(comSettingsFile::write(path("config_com.xml"), s), saved);
-    comSettings back;
-    QVERIFY(comSettingsFile::read(path("config_com.xml"), back));
-    QCOMPARE(back.comPort, saved ? port : QStringLiteral("COM1"));
-    if (!saved)
-        QCOMPARE(contents(path("config_com.xml")), kDefaultsFile);
 }
 
 void tst_dataSafety::fileLivesWhereAppFolderCanHoldIt_data()
@@ -748,10 +728,14 @@ void tst_dataSafety::autostartEntry_data()
     QTest::newRow("dollar and backquote") << "/tmp/$HOME/`id`/x" << "\"/tmp/\\\\$HOME/\\\\`id\\\\`/x\"";
     QTest::newRow("backslash takes four") << "/tmp/a\\b" << "\"/tmp/a\\\\\\\\b\"";
     QTest::newRow("percent is doubled") << "/tmp/100%/x" << "\"/tmp/100%%/x\"";
+    QTest::newRow("a copy beside this one") << QCoreApplication::applicationFilePath() + QStringLiteral("-demo")
+                                            << "\"" + QCoreApplication::applicationFilePath() + "-demo\"";
 }
 
 // An entry the session starts, which names the program as one argument; left
 // alone while it names this executable, replaced once the program moved.
+// Auto Boot off removes it only while it names this executable, and never
+// another program's entry.
 void tst_dataSafety::autostartEntry()
 {
     QFETCH(QString, executable);
@@ -777,38 +761,19 @@ void tst_dataSafety::autostartEntry()
     QVERIFY(add(executable));
     QCOMPARE(QFileInfo(entry).lastModified().toUTC(), old);
 
-    QVERIFY(add(QStringLiteral("/opt/moved/QR-7215")));
-    QCOMPARE(entryLines(entry).filter(QRegularExpression(QStringLiteral("^(Exec=|\\[)"))),
-             (QStringList{"[Desktop Entry]", "Exec=\"/opt/moved/QR-7215\""}));
-    QCOMPARE(QFileInfo(entry).dir().entryList(QDir::Files | QDir::Hidden), QStringList{"QR-7215.desktop"});
-}
-
-void tst_dataSafety::autostartOffRemovesOnlyOwnEntry_data()
-{
-    QTest::addColumn<QString>("registered");   // empty: the running executable
-    QTest::addColumn<bool>("removed");
-
-    QTest::newRow("this executable's entry") << QString() << true;
-    QTest::newRow("another copy's entry") << "/opt/qr7215/bin/QR-7215" << false;
-    QTest::newRow("a copy beside this one") << QCoreApplication::applicationFilePath() + QStringLiteral("-demo") << false;
-}
-
-void tst_dataSafety::autostartOffRemovesOnlyOwnEntry()
-{
-    QFETCH(QString, registered);
-    QFETCH(bool, removed);
-
-    const QString entry = QString::fromStdString(platform::autoStartEntry(kEntryName));
-    QVERIFY(registered.isEmpty() ? platform::registerAutoStart(kEntryName)
-                                 : platform::registerAutoStart(kEntryName, registered.toStdString()));
     QVERIFY(platform::registerAutoStart("other", "/usr/bin/other"));
     const QByteArray before = contents(entry);
     for (int i = 0; i < 2; ++i) {
         // Off again stays quiet and harmless.
         QVERIFY(platform::unregisterAutoStart(kEntryName));
-        QCOMPARE(contents(entry), removed ? QByteArray() : before);
+        QCOMPARE(contents(entry), executable.isEmpty() ? QByteArray() : before);
     }
-    QVERIFY(QFile::exists(QFileInfo(entry).absolutePath() + QStringLiteral("/other.desktop")));
+    QVERIFY(QFile::remove(QFileInfo(entry).absolutePath() + QStringLiteral("/other.desktop")));
+
+    QVERIFY(add(QStringLiteral("/opt/moved/QR-7215")));
+    QCOMPARE(entryLines(entry).filter(QRegularExpression(QStringLiteral("^(Exec=|\\[)"))),
+             (QStringList{"[Desktop Entry]", "Exec=\"/opt/moved/QR-7215\""}));
+    QCOMPARE(QFileInfo(entry).dir().entryList(QDir::Files | QDir::Hidden), QStringList{"QR-7215.desktop"});
 }
 
 QR_TEST_GUILESS_MAIN(tst_dataSafety)

@@ -14,15 +14,21 @@ public:
     {
         closeAny();
         fakesdk::reset();
-        comSettings settings;
-        settings.comPort = port;
-        m_opened = g_comAdapter.slotOpenDevice(&settings) == 0 && g_comAdapter.isConnected();
+        m_opened = open(port);
     }
     ~fakeLink() { closeAny(); }
     fakeLink(const fakeLink&) = delete;
     fakeLink& operator=(const fakeLink&) = delete;
 
     bool isOpen() const { return m_opened; }
+
+    // Over whatever the fake holds now; closed by closeAny().
+    static bool open(const QString& port = QStringLiteral("ttyFAKE0"))
+    {
+        comSettings settings;
+        settings.comPort = port;
+        return g_comAdapter.slotOpenDevice(&settings) == 0 && g_comAdapter.isConnected();
+    }
 
     static void closeAny()
     {
