@@ -177,7 +177,7 @@ void powerWatch::slotOnReadResultReady()
 
 void powerWatch::handleBlock(const statusDecoder::block& registers)
 {
-    const statusDecoder::update u = statusDecoder::decode(registers, m_edges, policy());
+    const statusDecoder::update u = statusDecoder::decode(registers, m_edges);
     m_edges = u.state;
     emit signalBlock(registers, u);
     const powerEventPolicy::decisions decided =
@@ -194,16 +194,8 @@ void powerWatch::handleBlock(const statusDecoder::block& registers)
             act(d);
     }
     for (const statusDecoder::action& a : u.actions) {
-        switch (a.what) {
-        case statusDecoder::action::Log:
-            break;
-        case statusDecoder::action::EmitDcOk:
+        if (a.what == statusDecoder::action::EmitDcOk)
             emit signalDC_OK(a.state);
-            break;
-        case statusDecoder::action::StartScript:
-            // The policy above decides the moment, which the delay may defer.
-            break;
-        }
     }
     for (const powerEventPolicy::decision& d : decided) {
         if (d.what != powerEventPolicy::decision::Start)

@@ -82,7 +82,7 @@ QString powerSupplyText(quint16 source)
     return QString();
 }
 
-update decode(const block& r, const edgeState& previous, quint32 policy)
+update decode(const block& r, const edgeState& previous)
 {
     update u;
     u.state = previous;
@@ -112,10 +112,6 @@ update decode(const block& r, const edgeState& previous, quint32 policy)
             u.dcReturned = known;
         }
     } else if (!known || u.state.lastDcOk != 0) {
-        // The script goes first: on a power loss it is the one thing that
-        // must not wait for anything else.
-        if (policy == kPolicyDcLost)
-            u.actions.append({action::StartScript, QString(), false});
         u.actions.append({action::Log, QStringLiteral("DC is broken."), false});
         u.state.lastDcOk = 0;
         u.actions.append({action::EmitDcOk, QString(), false});
@@ -132,8 +128,6 @@ update decode(const block& r, const edgeState& previous, quint32 policy)
             u.actions.append({action::Log, QStringLiteral("SW ON."), false});
             u.state.lastSw = sw;
             u.swOn = true;
-            if (policy == kPolicySwOn)
-                u.actions.append({action::StartScript, QString(), false});
         }
     } else if (u.state.lastSw != 0) {
         u.actions.append({action::Log, QStringLiteral("SW OFF."), false});

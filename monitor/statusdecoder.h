@@ -1,7 +1,7 @@
 // Turns one status block into what the status page shows and does: the label
 // texts, LED states and gauge level, and the DC_OK and SW edges with their log
-// lines, tray signal and script start. Plain code, so tests drive it without
-// a window.
+// lines and tray signal; when the script runs is the power-event policy's to
+// say. Plain code, so tests drive it without a window.
 #pragma once
 
 #include "sdk/qr7215registers.h"
@@ -85,7 +85,7 @@ struct view
 // One thing to do, in the order it has to be done.
 struct action
 {
-    enum kind { Log, EmitDcOk, StartScript };
+    enum kind { Log, EmitDcOk };
     kind what;
     QString text;      // Log
     bool state = false; // EmitDcOk
@@ -102,7 +102,7 @@ struct update
     bool swOn = false;
 };
 
-update decode(const block& registers, const edgeState& previous, quint32 policy);
+update decode(const block& registers, const edgeState& previous);
 
 // What the page shows while the link is closed.
 view blank();

@@ -64,7 +64,7 @@ struct driver
                                                                        : kSw;
                 registers[static_cast<size_t>(offset)] = static_cast<quint16>(kv[1].toUInt());
             }
-            const update u = decode(registers, edges, policy.currentSettings().policy);
+            const update u = decode(registers, edges);
             edges = u.state;
             record(policy.onBlock(registers, u, now, busy));
         } else if (kind == QLatin1String("tick")) {

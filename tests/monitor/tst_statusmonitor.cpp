@@ -101,15 +101,14 @@ private slots:
 
 void tst_statusMonitor::decode_data()
 {
-    QTest::addColumn<quint32>("policy");
     QTest::addColumn<QStringList>("blocks");
     QTest::addColumn<QString>("last");        // what the last block shows
-    QTest::addColumn<QStringList>("trace");   // "step:log line", "step:DC_OK on|off", "step:script"
+    QTest::addColumn<QStringList>("trace");   // "step:log line", "step:DC_OK on|off"
 
     const QStringList onDc{"0:DC is connected.", "0:DC_OK on"};
     const auto idle = [](const QString& leds) { return "0mV | 0mV | 0 | - | - | " + leds + " | PC"; };
     const auto row = [&](const char* name, const char* block, const QString& last) {
-        QTest::newRow(name) << 0u << QStringList{block} << last << onDc;
+        QTest::newRow(name) << QStringList{block} << last << onDc;
     };
     row("DC, level 99: Charging, 0.3 A", "40016=24000 40018=12000 40026=99 40027=1 40028=1 40035=3",
         "24000mV | 12000mV | 99 | Charging | DC | DC_OK | 0.3 A");
@@ -132,46 +131,32 @@ void tst_statusMonitor::decode_data()
                             std::make_pair(40032, "Remote"), std::make_pair(40033, "Bat.Start"),
                             std::make_pair(40034, "Dev.PSts")})
         QTest::addRow("%d lights %s", led.first, led.second)
-            << 0u << QStringList{QStringLiteral("40028=1 %1=65535").arg(led.first)}
+            << QStringList{QStringLiteral("40028=1 %1=65535").arg(led.first)}
             << idle(QStringLiteral("DC_OK+") + QLatin1String(led.second)) << onDc;
 
-    // Policy 1 starts the script on a loss of DC (before its line), policy 2
-    // on SW going on (after its line). The state before the first block is
-    // unknown: a start on battery, or with SW on, is an edge like any other.
-    for (quint32 p : {0u, 1u, 2u}) {
-        const auto script = [p](quint32 policy, const char* step) {
-            return p == policy ? QStringList{QLatin1String(step) + QStringLiteral(":script")} : QStringList{};
-        };
-        QTest::addRow("DC lost and back, policy %u", p)
-            << p << QStringList{"40028=1", "40028=1", "40028=0", "40028=0", "40028=1"} << idle("DC_OK")
-            << onDc + script(1, "2")
-                   + QStringList{"2:DC is broken.", "2:DC_OK off", "4:DC is connected.", "4:DC_OK on"};
-        QTest::addRow("start on battery, policy %u", p)
-            << p << QStringList{"40028=0", "40028=0", "40028=1"} << idle("DC_OK")
-            << script(1, "0") + QStringList{"0:DC is broken.", "0:DC_OK off", "2:DC is connected.", "2:DC_OK on"};
-        QTest::addRow("SW on and off, policy %u", p)
-            << p << QStringList{"40028=1", "40028=1 40031=5", "40028=1 40031=5", "40028=1"} << idle("DC_OK")
-            << onDc + QStringList{"1:SW ON."} + script(2, "1") + QStringList{"3:SW OFF."};
-        QTest::addRow("start with SW on, then DC lost, policy %u", p)
-            << p << QStringList{"40028=1 40031=5", "40031=5"} << idle("SW")
-            << onDc + QStringList{"0:SW ON."} + script(2, "0") + script(1, "1")
-                   + QStringList{"1:DC is broken.", "1:DC_OK off"};
-    }
+    // The state before the first block is unknown: a start on battery, or
+    // with SW on, is an edge like any other.
+    QTest::newRow("DC lost and back") << QStringList{"40028=1", "40028=1", "40028=0", "40028=0", "40028=1"}
+                                      << idle("DC_OK")
+                                      << onDc + QStringList{"2:DC is broken.", "2:DC_OK off", "4:DC is connected.", "4:DC_OK on"};
+    QTest::newRow("start on battery") << QStringList{"40028=0", "40028=0", "40028=1"} << idle("DC_OK")
+                                      << QStringList{"0:DC is broken.", "0:DC_OK off", "2:DC is connected.", "2:DC_OK on"};
+    QTest::newRow("SW on and off") << QStringList{"40028=1", "40028=1 40031=5", "40028=1 40031=5", "40028=1"}
+                                   << idle("DC_OK") << onDc + QStringList{"1:SW ON.", "3:SW OFF."};
+    QTest::newRow("start with SW on, then DC lost") << QStringList{"40028=1 40031=5", "40031=5"} << idle("SW")
+                                                    << onDc + QStringList{"0:SW ON.", "1:DC is broken.", "1:DC_OK off"};
     QTest::newRow("SW changing between non-zero values says nothing")
-        << 2u << QStringList{"40028=1 40031=3", "40028=1 40031=7", "40028=1 40031=3"} << idle("DC_OK+SW")
-        << onDc + QStringList{"0:SW ON.", "0:script"};
+        << QStringList{"40028=1 40031=3", "40028=1 40031=7", "40028=1 40031=3"} << idle("DC_OK+SW")
+        << onDc + QStringList{"0:SW ON."};
     QTest::newRow("DC changing between non-zero values says nothing")
-        << 1u << QStringList{"40028=1", "40028=2", "40028=9"} << idle("DC_OK") << onDc;
+        << QStringList{"40028=1", "40028=2", "40028=9"} << idle("DC_OK") << onDc;
     QTest::newRow("both edges in one block: DC first")
-        << 1u << QStringList{"40028=1", "40031=1"} << idle("SW")
-        << onDc + QStringList{"1:script", "1:DC is broken.", "1:DC_OK off", "1:SW ON."};
-    QTest::newRow("policy 3 starts nothing") << 3u << QStringList{"40028=1", "40031=1"} << idle("SW")
-                                             << onDc + QStringList{"1:DC is broken.", "1:DC_OK off", "1:SW ON."};
+        << QStringList{"40028=1", "40031=1"} << idle("SW")
+        << onDc + QStringList{"1:DC is broken.", "1:DC_OK off", "1:SW ON."};
 }
 
 void tst_statusMonitor::decode()
 {
-    QFETCH(quint32, policy);
     QFETCH(QStringList, blocks);
     QFETCH(QString, last);
     QFETCH(QStringList, trace);
@@ -180,11 +165,9 @@ void tst_statusMonitor::decode()
     QStringList seen;
     view v;
     for (int step = 0; step < blocks.size(); ++step) {
-        const update u = statusDecoder::decode(parse(blocks[step]), state, policy);
+        const update u = statusDecoder::decode(parse(blocks[step]), state);
         for (const action& a : u.actions) {
-            const QString what = a.what == action::Log         ? a.text
-                                 : a.what == action::EmitDcOk ? QString(a.state ? "DC_OK on" : "DC_OK off")
-                                                               : QStringLiteral("script");
+            const QString what = a.what == action::Log ? a.text : QString(a.state ? "DC_OK on" : "DC_OK off");
             seen << QString::number(step) + QLatin1Char(':') + what;
         }
         state = u.state;
@@ -250,7 +233,7 @@ void tst_statusMonitor::trendExportsItsSamples()
                                   "40016=0 40018=11900 40020=12400 40026=99 40027=2",
                                   "40016=23950 40018=12000 40020=12500 40026=98 40027=1 40028=1"};
     for (int i = 0; i < 3; ++i) {
-        const update u = statusDecoder::decode(parse(QLatin1String(blocks[i])), state, kPolicyNone);
+        const update u = statusDecoder::decode(parse(QLatin1String(blocks[i])), state);
         state = u.state;
         QVERIFY(trend.add(t0 + 1500 * i, parse(QLatin1String(blocks[i])), u));
     }
