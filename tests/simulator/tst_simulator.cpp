@@ -125,40 +125,29 @@ private slots:
 
     // What the slave and the bank answer through the device library is
     // proven by tst_sdkfaults; here only what that library never sends.
-    void bankWrites_data()
+    void bank_data()
     {
-        QTest::addColumn<int>("reg");
-        QTest::addColumn<QString>("values");
-        QTest::addColumn<int>("exception");
-        QTest::addColumn<QString>("after");
-        QTest::newRow("above a range") << 40001 << "8" << 3 << "40001=7";
-        QTest::newRow("bottom of a range") << 40007 << "5000" << 0 << "40007=5000";
-        QTest::newRow("below a range") << 40007 << "4999" << 3 << "40007=12000";
-        QTest::newRow("a command acts and reads 0") << 40011 << "2" << 0 << "40011=0";
-        QTest::newRow("several, the last out of range: none stored")
-            << 40008 << "2000 2" << 3 << "40008=1500 40009=1";
-        QTest::newRow("the policy setting is mirrored") << 40003 << "6" << 0 << "40003=6 40035=6";
-    }
-
-    void bankWrites()
-    {
-        QFETCH(int, reg);
-        QFETCH(QString, values);
-        QFETCH(int, exception);
-        QFETCH(QString, after);
-        std::vector<uint16_t> v;
-        for (const QString& n : values.split(QLatin1Char(' ')))
-            v.push_back(uint16_t(n.toUInt()));
-        registerBank bank;
-        QCOMPARE(int(bank.write(uint16_t(reg - 40000), v)), exception);
-        QCOMPARE(valuesLike(bank, after), after);
-    }
-
-    void battery_data()
-    {
-        // Steps: fail, restore, step (one percent), "set REG V" (the operator),
-        // moving or idle (the battery), or "REG=V ..." to expect.
+        // Steps over one bank and the slave (number 1) in front of it: fail,
+        // restore, step (one percent), "set REG V" (the operator), moving or
+        // idle (the battery), "write REG V,V.. EXCEPTION" (the bank's own
+        // rules), "frame REQUEST ANSWER COUNTED" (the request without its CRC,
+        // or with it after a slash; the answer without its CRC, "none" or
+        // "bad crc"; the requests the slave counted so far), or "REG=V ..." to
+        // expect.
         QTest::addColumn<QStringList>("steps");
+        QTest::newRow("writes: above and below a range, its bottom, a command acts and reads 0")
+            << QStringList{"write 40001 8 3", "40001=7", "write 40007 5000 0", "write 40007 4999 3", "40007=5000",
+                           "write 40011 2 0", "40011=0"};
+        QTest::newRow("several, the last out of range: none stored")
+            << QStringList{"write 40008 2000,2 3", "40008=1500 40009=1"};
+        QTest::newRow("the policy setting is mirrored, written or set")
+            << QStringList{"write 40003 6 0", "40003=6 40035=6", "set 40003 2", "40035=2"};
+        QTest::newRow("requests the library never sends are refused")
+            << QStringList{"frame 010300000000 018303 1", "frame 01030000007e 018303 2",
+                           "frame 011000040001040021003c 019003 3", "40004=20", "frame 010400000001 018401 4"};
+        QTest::newRow("another slave's or a damaged request is ignored, a broadcast done unanswered")
+            << QStringList{"frame 020600040037 none 0", "frame 010600040037/89dc none 0", "40004=20",
+                           "frame 000600040037 none 0", "40004=55"};
         QTest::newRow("power fails: on battery, draining")
             << QStringList{"idle", "fail", "40028=0 40027=2 40029=1 40016=0 40017=0 40021=1200", "moving",
                            "step", "step", "40026=98 40030=1"};
@@ -172,64 +161,44 @@ private slots:
                            "step", "40026=100 40021=0", "idle", "step", "40026=100"};
         QTest::newRow("a second failure keeps the input that comes back")
             << QStringList{"fail", "fail", "restore", "40016=24000 40017=850"};
-        QTest::newRow("the operator's policy setting is mirrored") << QStringList{"set 40003 2", "40035=2"};
     }
 
-    void battery()
+    void bank()
     {
         QFETCH(QStringList, steps);
         registerBank bank;
+        modbusSlave slave(bank, 1);
         for (const QString& step : steps) {
             const QStringList w = step.split(QLatin1Char(' '));
-            if (w[0] == QLatin1String("fail"))
+            if (w[0] == QLatin1String("fail")) {
                 bank.powerFail();
-            else if (w[0] == QLatin1String("restore"))
+            } else if (w[0] == QLatin1String("restore")) {
                 bank.powerRestore();
-            else if (w[0] == QLatin1String("step"))
+            } else if (w[0] == QLatin1String("step")) {
                 bank.stepBattery();
-            else if (w[0] == QLatin1String("set"))
+            } else if (w[0] == QLatin1String("set")) {
                 QVERIFY(bank.set(w[1].toInt(), uint16_t(w[2].toUInt())));
-            else if (w[0] == QLatin1String("moving") || w[0] == QLatin1String("idle"))
+            } else if (w[0] == QLatin1String("moving") || w[0] == QLatin1String("idle")) {
                 QVERIFY2(bank.batteryMoving() == (w[0] == QLatin1String("moving")), qPrintable(step));
-            else
+            } else if (w[0] == QLatin1String("write")) {
+                std::vector<uint16_t> v;
+                for (const QString& n : w[2].split(QLatin1Char(',')))
+                    v.push_back(uint16_t(n.toUInt()));
+                QCOMPARE(int(bank.write(uint16_t(w[1].toInt() - 40000), v)), w[3].toInt());
+            } else if (w[0] == QLatin1String("frame")) {
+                QString request = w[1];
+                const std::vector<uint8_t> got =
+                    slave.handle(request.contains(QLatin1Char('/')) ? bytes(request.remove(QLatin1Char('/')))
+                                                                    : withCrc(request));
+                const QString body = got.empty() ? QStringLiteral("none")
+                                     : !crcValid(got) ? QStringLiteral("bad crc")
+                                                      : hexOf(got).chopped(4);
+                QCOMPARE(body, w[2]);
+                QCOMPARE(slave.requestCount(), w[3].toULongLong());
+            } else {
                 QCOMPARE(valuesLike(bank, step), step);
+            }
         }
-    }
-
-    void slaveAnswers_data()
-    {
-        // The slave is number 1. A request is given without its CRC, or with the
-        // CRC after a blank; the answer without its CRC, "none" or "bad crc".
-        QTest::addColumn<QString>("request");
-        QTest::addColumn<QString>("answer");
-        QTest::addColumn<QString>("after");
-        QTest::addColumn<int>("counted");
-        QTest::newRow("read count 0") << "010300000000" << "018303" << "" << 1;
-        QTest::newRow("read count 126") << "01030000007e" << "018303" << "" << 1;
-        QTest::newRow("write several, count and bytes disagree")
-            << "011000040001040021003c" << "019003" << "40004=20" << 1;
-        QTest::newRow("unknown function") << "010400000001" << "018401" << "" << 1;
-        QTest::newRow("another slave's request") << "020600040037" << "none" << "40004=20" << 0;
-        QTest::newRow("broadcast: done, unanswered") << "000600040037" << "none" << "40004=55" << 0;
-        QTest::newRow("damaged: ignored") << "010600040037 89dc" << "none" << "40004=20" << 0;
-    }
-
-    void slaveAnswers()
-    {
-        QFETCH(QString, request);
-        QFETCH(QString, answer);
-        QFETCH(QString, after);
-        QFETCH(int, counted);
-        registerBank bank;
-        modbusSlave slave(bank, 1);
-        const std::vector<uint8_t> frame = request.contains(QLatin1Char(' ')) ? bytes(request) : withCrc(request);
-        const std::vector<uint8_t> got = slave.handle(frame);
-        const QString body = got.empty() ? QStringLiteral("none")
-                             : !crcValid(got) ? QStringLiteral("bad crc")
-                                              : hexOf(got).chopped(4);
-        QCOMPARE(body, answer);
-        QCOMPARE(valuesLike(bank, after), after);
-        QCOMPARE(slave.requestCount(), uint64_t(counted));
     }
 
     void commands_data()
