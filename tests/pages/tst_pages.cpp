@@ -127,10 +127,7 @@ QVector<step> repeat(const QString& text, int times, qint64 every)
     return steps;
 }
 
-QString again(const QString& text)
-{
-    return logThrottle::repeatingLine(text);
-}
+const auto again = &logThrottle::repeatingLine;
 
 enum class act { open, reopen, close, read, write };
 
@@ -210,14 +207,9 @@ private slots:
     void adapterReports();
     void linkLost_data();
     void linkLost();
-    void portNumberFromName_data();
-    void portNumberFromName();
     void pageKeepsWhatItShows_data();
     void pageKeepsWhatItShows();
     void autoConnectKeepsTrying();
-
-private:
-    std::unique_ptr<LogCapture> m_log;
 };
 
 void tst_pages::init()
@@ -229,12 +221,10 @@ void tst_pages::init()
     QFile::remove(platform::settingsStorePath());
     QVERIFY(writeTable(tableOf(
         {"40000|Slave address|RW|a", "40011|Command|W|b", "40012|Battery capacity|R|c", "40013|Odd|X|d"})));
-    m_log = std::make_unique<LogCapture>();
 }
 
 void tst_pages::cleanup()
 {
-    m_log.reset();
     fakesdk::setCloseResult(0);
     fakeLink::closeAny();
 }
@@ -1038,7 +1028,7 @@ void tst_pages::adapterReports()
         QCOMPARE(g_comAdapter.slotOpenDevice(&record), 0);
     for (uint r = 40000; r < 40040; ++r)
         fakesdk::setRegister(r, quint16(r * 3));
-    m_log->clear();
+    LogCapture log;
     fakesdk::setOpenResult(fakeResult);
     fakesdk::setCloseResult(fakeResult);
     fakesdk::setReadResult(fakeResult);
@@ -1078,10 +1068,10 @@ void tst_pages::adapterReports()
         break;
     }
     QCOMPARE(g_comAdapter.isConnected(), connected);
-    QCOMPARE(m_log->lines.size(), lines.size());
+    QCOMPARE(log.lines.size(), lines.size());
     for (int i = 0; i < lines.size(); ++i)
-        QVERIFY2(m_log->lines.at(i).startsWith(lines.at(i)), qPrintable(m_log->lines.at(i)));
-    const QStringList shown = m_log->hwVersions + m_log->fwVersions + m_log->drvVersions;
+        QVERIFY2(log.lines.at(i).startsWith(lines.at(i)), qPrintable(log.lines.at(i)));
+    const QStringList shown = log.hwVersions + log.fwVersions + log.drvVersions;
     QCOMPARE(shown, versions);
 }
 
@@ -1134,29 +1124,6 @@ void tst_pages::linkLost()
     fakeLink::closeAny();
     QCOMPARE(g_comAdapter.slotOpenDevice(&record), 0);
     QVERIFY(!g_comAdapter.linkLost());
-}
-
-void tst_pages::portNumberFromName_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("number");
-
-    QTest::newRow("COM12") << "COM12" << 12;
-    QTest::newRow("COM0 is a single zero") << "COM0" << 0;
-    QTest::newRow("COM012 has a leading zero") << "COM012" << -1;
-    QTest::newRow("COM1.5 keeps its dot") << "COM1.5" << -1;
-    QTest::newRow("ttyACM10") << "ttyACM10" << 10;
-    QTest::newRow("digits on both sides join") << "a1b2" << 12;
-    QTest::newRow("pseudo-terminal /dev/pts/7") << "/dev/pts/7" << 7;
-    QTest::newRow("number beyond a port byte") << "COM65536" << 65536;
-    QTest::newRow("too long for an int") << "COM99999999999" << -1;
-}
-
-void tst_pages::portNumberFromName()
-{
-    QFETCH(QString, name);
-    QFETCH(int, number);
-    QCOMPARE(::portNumberFromName(name), number);
 }
 
 void tst_pages::pageKeepsWhatItShows_data()
@@ -1226,6 +1193,7 @@ void tst_pages::pageKeepsWhatItShows()
         QVERIFY(platform::registerAutoStart(kEntryName));
     const QByteArray before = contents(configFile());
 
+    LogCapture log;
     comSettingsWidget page;
     // Showing what was loaded saves nothing and leaves the entry alone.
     QCOMPARE(contents(configFile()), before);
@@ -1266,7 +1234,7 @@ void tst_pages::pageKeepsWhatItShows()
         QSignalSpy ticks(page.findChild<QTimer*>(QString(), Qt::FindDirectChildrenOnly), &QTimer::timeout);
         QTRY_VERIFY(ticks.count() >= 2);
         QCOMPARE(fakesdk::countCalls("open"), 1);
-        QCOMPARE(m_log->countStartingWith(QStringLiteral("Open device error:")), 0);
+        QCOMPARE(log.countStartingWith(QStringLiteral("Open device error:")), 0);
         QVERIFY(g_comAdapter.isConnected());
         link.reset();
         QTRY_VERIFY(page.findChild<QSpinBox*>(QStringLiteral("m_spinBoxDeviceId"))->isEnabled());
@@ -1277,11 +1245,9 @@ void tst_pages::pageKeepsWhatItShows()
 // 2 s later), and tells the failure once.
 void tst_pages::autoConnectKeepsTrying()
 {
-    QVERIFY(QDir().mkpath(QFileInfo(configFile()).absolutePath()));
-    comSettings record;
-    record.autoConnect = true;
-    QVERIFY(comSettingsFile::write(configFile(), record));
+    QVERIFY(put(configFile(), "<Settings><Setting><AutoConnect>1</AutoConnect></Setting></Settings>"));
     fakesdk::setOpenResult(QR7215_E_PORT_NOT_FOUND);
+    LogCapture log;
     comSettingsWidget page;
     // The poll thread learns its cycle before it hears of the link.
     QSignalSpy pollSpy(&page, &comSettingsWidget::signalPollCycleChanged);
@@ -1295,7 +1261,7 @@ void tst_pages::autoConnectKeepsTrying()
     QTRY_VERIFY_WITH_TIMEOUT(g_comAdapter.isConnected(), 5000);
     QTRY_COMPARE(announced, 1);
     QCOMPARE(fakesdk::countCalls("open"), 3);
-    QCOMPARE(m_log->countStartingWith(QStringLiteral("Open device error:")), 1);
+    QCOMPARE(log.countStartingWith(QStringLiteral("Open device error:")), 1);
 }
 
 QR_TEST_MAIN(tst_pages)
