@@ -303,12 +303,9 @@ void tst_pages::loadsTable()
 // signal of the model over it, without values and with a block shown.
 void tst_pages::exampleTableMatchesRegisterMap()
 {
-    QFile shipped(QStringLiteral(QR7215_SOURCE_DIR "/resources/iconfigs/config_registers.xml"));
-    QFile beside(QStringLiteral(QR7215_BIN_DIR "/iconfigs/config_registers.xml"));
-    QVERIFY(shipped.open(QIODevice::ReadOnly));
-    QVERIFY2(beside.open(QIODevice::ReadOnly), qPrintable(beside.fileName()));
-    const QByteArray xml = beside.readAll();
-    QCOMPARE(xml, shipped.readAll());
+    const QByteArray xml = contents(QStringLiteral(QR7215_BIN_DIR "/iconfigs/config_registers.xml"));
+    QVERIFY(!xml.isEmpty());
+    QCOMPARE(xml, contents(QStringLiteral(QR7215_SOURCE_DIR "/resources/iconfigs/config_registers.xml")));
     QVERIFY(writeTable(xml));
 
     upsDataModel model;
@@ -836,9 +833,7 @@ void tst_pages::logFileHoldsThePagesLines()
         g_consolePrint.showMsg(msg);
     const QDateTime after = QDateTime::currentDateTime();
     QVERIFY(file.sync(5000));
-    QFile saved(file.path());
-    QVERIFY(saved.open(QIODevice::ReadOnly));
-    QCOMPARE(QString::fromUtf8(saved.readAll()), page.text());
+    QCOMPARE(QString::fromUtf8(contents(file.path())), page.text());
     QCOMPARE(page.text().count(QLatin1Char('\n')), 5);
     QTextDocument* log = page.findChild<QPlainTextEdit*>("m_statusOutput")->document();
     const QString line = log->firstBlock().text();
@@ -878,20 +873,16 @@ void tst_pages::logFileRotates()
             file.append(QStringLiteral("line %1").arg(i, 4, 10, QLatin1Char('0')));
         QVERIFY(file.sync(5000));
     }
-    QStringList names{path};
-    for (int n = 1; n < eventLogFile::kKeptFiles + 1; ++n)
-        names.prepend(path + QLatin1Char('.') + QString::number(n));
+    // Oldest first: QR-7215.log.4 down to QR-7215.log.
+    const QStringList names = QDir(dir.path()).entryList(QDir::Files, QDir::Name | QDir::Reversed);
+    QCOMPARE(names.size(), files);
     QByteArray kept;
-    int present = 0;
     for (const QString& name : names) {
-        QFile f(name);
-        if (!f.open(QIODevice::ReadOnly))
-            continue;
-        ++present;
+        QFile f(dir.filePath(name));
+        QVERIFY(f.open(QIODevice::ReadOnly));
         QVERIFY2(f.size() <= 50, qPrintable(name));
         kept += f.readAll();
     }
-    QCOMPARE(present, files);
     QByteArray expected;
     for (int i = qMax(0, lines - 5 * eventLogFile::kKeptFiles); i < lines; ++i)
         expected += QStringLiteral("line %1\n").arg(i, 4, 10, QLatin1Char('0')).toUtf8();
@@ -918,9 +909,7 @@ void tst_pages::logFileRefusedThenWritten()
     QVERIFY2(log.lines[0].startsWith(QStringLiteral("Event log: cannot write ")), qPrintable(log.lines[0]));
     QVERIFY(QFile::remove(state) && QDir().mkpath(state));
     QVERIFY(file.sync(5000));
-    QFile written(file.path());
-    QVERIFY(written.open(QIODevice::ReadOnly));
-    QCOMPARE(written.readAll(), QByteArray("one\ntwo\nthree\n"));
+    QCOMPARE(contents(file.path()), QByteArray("one\ntwo\nthree\n"));
     QCoreApplication::processEvents();
     QCOMPARE(log.lines.size(), 1);
 }
@@ -954,13 +943,8 @@ void tst_pages::logSavedWholeOrNotAtAll()
         return ok ? 0 : (reason.isEmpty() ? 2 : 1);
     };
     QCOMPARE(sizeLimit > 0 ? testsupport::runWithFileSizeLimit(sizeLimit, save) : save(), saved ? 0 : 1);
-    QFile result(path);
-    if (saved) {
-        QVERIFY(result.open(QIODevice::ReadOnly));
-        QCOMPARE(QString::fromUtf8(result.readAll()), page.text());
-    } else {
-        QCOMPARE(result.open(QIODevice::ReadOnly) ? result.readAll() : QByteArray(), target == "old.txt" ? old : QByteArray());
-    }
+    const QByteArray left = target == "old.txt" ? old : QByteArray();
+    QCOMPARE(contents(path), saved ? page.text().toUtf8() : left);
 }
 
 void tst_pages::adapterReports_data()
