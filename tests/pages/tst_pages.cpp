@@ -878,10 +878,9 @@ void tst_pages::logFileRotates()
     QCOMPARE(names.size(), files);
     QByteArray kept;
     for (const QString& name : names) {
-        QFile f(dir.filePath(name));
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QVERIFY2(f.size() <= 50, qPrintable(name));
-        kept += f.readAll();
+        const QByteArray bytes = contents(dir.filePath(name));
+        QVERIFY2(bytes.size() <= 50, qPrintable(name));
+        kept += bytes;
     }
     QByteArray expected;
     for (int i = qMax(0, lines - 5 * eventLogFile::kKeptFiles); i < lines; ++i)
