@@ -50,12 +50,6 @@
 
 namespace {
 
-// The register table beside the test executable, as a test writes it.
-QString tablePath()
-{
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/iconfigs/config_registers.xml");
-}
-
 // Writes bytes as the whole file at path, making its folder first.
 bool put(const QString& path, const QByteArray& bytes)
 {
@@ -64,11 +58,13 @@ bool put(const QString& path, const QByteArray& bytes)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
-// Puts xml in place as the table; a null xml leaves no table at all.
+// Puts xml in place as the register table beside the test executable; a null
+// xml leaves no table at all.
 bool writeTable(const QByteArray& xml)
 {
-    QFile::remove(tablePath());
-    return xml.isNull() || put(tablePath(), xml);
+    const QString path = QCoreApplication::applicationDirPath() + QStringLiteral("/iconfigs/config_registers.xml");
+    QFile::remove(path);
+    return xml.isNull() || put(path, xml);
 }
 
 // One <Item> per entry "addr|name|rw|description"; an empty part is left out.
