@@ -45,7 +45,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 namespace {
@@ -544,21 +543,18 @@ void tst_pages::threadsCountEveryOccurrence()
 {
     std::atomic<qint64> now{0};
     logThrottle throttle([&now] { return now.load(); });
-    std::mutex outMutex;
-    QStringList out;
-    const auto submit500 = [&](const QString& text) {
-        for (int i = 0; i < 500; ++i) {
-            const QStringList lines = throttle.submit(text);
-            std::lock_guard<std::mutex> lock(outMutex);
-            out << lines;
-        }
+    QStringList fromReader;
+    QStringList fromPoller;
+    const auto submit500 = [&throttle](const QString& text, QStringList* out) {
+        for (int i = 0; i < 500; ++i)
+            *out << throttle.submit(text);
     };
-    std::thread reader(submit500, kRead);
-    std::thread poller(submit500, kPoll);
+    std::thread reader(submit500, kRead, &fromReader);
+    std::thread poller(submit500, kPoll, &fromPoller);
     reader.join();
     poller.join();
     now += 10000;
-    out << throttle.flush();
+    QStringList out = fromReader + fromPoller + throttle.flush();
     out.sort();
     QStringList expected{kRead, again(kRead), logThrottle::summaryLine(kRead, 498, 1),
                          kPoll, again(kPoll), logThrottle::summaryLine(kPoll, 498, 1)};
@@ -837,7 +833,7 @@ void tst_pages::logFileHoldsThePagesLines()
     const QDateTime stamp = QDateTime::fromString(line.left(23), QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
     QVERIFY2(stamp >= before && stamp <= after, qPrintable(line));
 
-    // These lines' first 250 and the ones before are the oldest, and go.
+    // The lines before these and the first 250 of them are the oldest, and go.
     const int count = inforWidget::maxLogLines + 250;
     for (int i = 0; i < count; ++i)
         page.slotOnShowMsg(QString::number(i));
