@@ -28,22 +28,14 @@ struct driver
 
     void record(const powerEventPolicy::decisions& ds)
     {
-        for (const powerEventPolicy::decision& d : ds) {
-            switch (d.what) {
-            case powerEventPolicy::decision::Start:
-                seen << QStringLiteral("start %1 at %2 %").arg(scriptEventName(d.event)).arg(d.registers[kBatteryLevel]);
-                break;
-            case powerEventPolicy::decision::Log:
-                seen << d.text;
-                break;
-            case powerEventPolicy::decision::DelayStarted:
-                seen << QStringLiteral("countdown");
-                break;
-            case powerEventPolicy::decision::DelayEnded:
-                seen << QStringLiteral("countdown over");
-                break;
-            }
-        }
+        using decision = powerEventPolicy::decision;
+        for (const decision& d : ds)
+            seen << (d.what == decision::Start ? QStringLiteral("start %1 at %2 %")
+                                                     .arg(scriptEventName(d.event))
+                                                     .arg(d.registers[kBatteryLevel])
+                     : d.what == decision::Log          ? d.text
+                     : d.what == decision::DelayStarted ? QStringLiteral("countdown")
+                                                        : QStringLiteral("countdown over"));
     }
 
     void step(const QString& text)
