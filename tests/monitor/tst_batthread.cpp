@@ -191,7 +191,6 @@ void tst_batThread::scriptIsToldTheEvent_data()
 
     QTest::newRow("battery low, from the block that triggered it")
         << int(scriptEvent::BatteryLow) << "0|BATTERY_LOW|15|7|12000|11900|ttyUSB0|3|";
-    QTest::newRow("test run") << int(scriptEvent::Test) << "0|TEST|15|7|12000|11900|ttyUSB0|3|";
     QTest::newRow("plain start: nothing added") << int(scriptEvent::None) << "0|unset|unset|unset|unset|unset|unset|unset|";
 }
 

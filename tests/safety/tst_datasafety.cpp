@@ -1,9 +1,6 @@
 // The files the program rewrites while it runs (config_com.xml, the settings
 // store, the autostart entry) under every fault a disk or a power cut brings:
-// the old file stays whole and the next save goes through. What the files
-// hold: the bytes of config_com.xml, how odd or damaged ones read, where the
-// file lives, the autostart entry and that Auto Boot off removes only this
-// program's own entry. And a register table far larger than any module has.
+// the old file stays whole and the next save goes through. And what they hold.
 //
 // Root may write anywhere, so the permission rows save as the user nobody;
 // the read-only rows mount a tmpfs. Without root those rows are skipped.
