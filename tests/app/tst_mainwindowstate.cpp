@@ -5,6 +5,7 @@
 #include "configwidget.h"
 #include "fakelink.h"
 #include "mainwindow.h"
+#include "pageprobe.h"
 #include "sdk/qr7215registers.h"
 #include "statusmonitorwidget.h"
 #include "testenv.h"
@@ -229,9 +230,14 @@ void tst_mainWindowState::trayIconFollowsDcInput()
         return tray->icon().pixmap(image.size()).toImage().convertToFormat(format) == image;
     };
     QVERIFY(showing("DC.png"));
-    emit m_window->findChild<statusMonitorWidget*>()->signalDC_OK(false);
+    // Blocks through the watch as the poll delivers them, another tab current.
+    auto* page = m_window->findChild<statusMonitorWidget*>();
+    statusDecoder::block dc{};
+    dc[statusDecoder::kDcOk] = 1;
+    statusMonitorWidgetProbe::feed(*page, dc, false);
+    statusMonitorWidgetProbe::feed(*page, statusDecoder::block{}, false);
     QVERIFY(showing("UPS.png"));
-    emit m_window->findChild<statusMonitorWidget*>()->signalDC_OK(true);
+    statusMonitorWidgetProbe::feed(*page, dc, false);
     QVERIFY(showing("DC.png"));
 }
 
