@@ -1,12 +1,7 @@
-// The status block's decoding, the poll thread and the status page, against
-// the fake device library. The decoder: what the last of a run of blocks
-// shows and the DC_OK and SW edges the run reports, in the order the page acts
-// on them. The thread: the block it reads and its stop in every state. The
-// page, where it adds to the decoder: the blank display of a closed link, the
-// watch that goes on while its tab is not current (and the labels a block
-// leaves alone), the poll period, and the power-event settings acted on with
-// a real script while another tab is current. The trend samples: their bound
-// and spacing, and the CSV they export.
+// The status block's decoding and the poll thread against the fake device
+// library; the status page only where it adds to the decoder (the labels a
+// block leaves alone, the poll period, the power-event settings acted on with
+// a real script while another tab is current); the trend samples.
 #include "batthread.h"
 #include "childprocess.h"
 #include "deliverycounter.h"
@@ -44,14 +39,6 @@ block parse(const QString& text)
     return b;
 }
 
-// The module's status registers, as parse() reads them.
-void onTheModule(const QString& text)
-{
-    const block b = parse(text);
-    for (int i = 0; i < int(b.size()); ++i)
-        fakesdk::setRegister(QR7215_STATUS_BLOCK_START + i, b[i]);
-}
-
 // "in | out | level | charging | supply | lit LEDs | policy mode"; "-" for a
 // label the block leaves as it is.
 QString shown(const view& v)
@@ -84,13 +71,11 @@ private slots:
     void cleanup() { fakeLink::closeAny(); }
     void decode_data();
     void decode();
-    void readsTheStatusBlockWhole();
     void trendKeepsOneSampleASecondForAnHour_data();
     void trendKeepsOneSampleASecondForAnHour();
     void trendExportsItsSamples();
     void stopEndsThePoll_data();
     void stopEndsThePoll();
-    void blanksOnlyWhileTheLinkIsClosed();
     void watchGoesOnWhileItsTabIsNotCurrent();
     void pollPeriodTakesEffectAtNextStart();
     void delayAndRestoreOnAnotherTab();
@@ -178,25 +163,6 @@ void tst_statusMonitor::decode()
     QCOMPARE(last.startsWith(detailsRow) ? detailsRow + detailsShown(v.more) : shown(v), last);
 }
 
-void tst_statusMonitor::readsTheStatusBlockWhole()
-{
-    fakeLink link;
-    monitorThread::statusBlock expected;
-    for (int i = 0; i < monitorThread::kStatusCount; ++i)
-        fakesdk::setRegister(QR7215_STATUS_BLOCK_START + i, expected[i] = quint16(1000 + 17 * i));
-    fakesdk::setRegister(QR7215_STATUS_BLOCK_START - 1, 7);   // neighbours must not leak in
-    fakesdk::setRegister(QR7215_STATUS_BLOCK_START + QR7215_STATUS_BLOCK_COUNT, 7);
-    monitorThread thread;
-    deliveryCounter finished(&thread, &monitorThread::signalFinished);
-    thread.startPoll(10);
-    QTRY_VERIFY(finished.count() >= 2);
-    QCOMPARE(thread.registers(), expected);
-    QVERIFY(thread.stopPoll());
-    for (const fakesdk::Call& c : fakesdk::calls())
-        if (c.function == "read")
-            QCOMPARE(std::make_pair(c.start, c.count), std::make_pair(uint32_t(QR7215_STATUS_BLOCK_START), uint32_t(QR7215_STATUS_BLOCK_COUNT)));
-}
-
 void tst_statusMonitor::trendKeepsOneSampleASecondForAnHour_data()
 {
     QTest::addColumn<QVector<qint64>>("times");   // ms of the blocks offered
@@ -266,6 +232,11 @@ void tst_statusMonitor::stopEndsThePoll()
     QFETCH(quint32, period);
     QFETCH(bool, destroy);
     fakeLink link;
+    monitorThread::statusBlock expected;
+    for (int i = 0; i < monitorThread::kStatusCount; ++i)
+        fakesdk::setRegister(QR7215_STATUS_BLOCK_START + i, expected[i] = quint16(1000 + 17 * i));
+    fakesdk::setRegister(QR7215_STATUS_BLOCK_START - 1, 7);   // neighbours must not leak in
+    fakesdk::setRegister(QR7215_STATUS_BLOCK_START + QR7215_STATUS_BLOCK_COUNT, 7);
     auto thread = std::make_unique<monitorThread>();
     deliveryCounter blocks(thread.get(), &monitorThread::signalFinished);
     for (int round = 1; round <= rounds; ++round) {
@@ -275,6 +246,8 @@ void tst_statusMonitor::stopEndsThePoll()
         if (round < rounds)
             QVERIFY(thread->stopPoll());
     }
+    if (blocks.count() > 0)
+        QCOMPARE(thread->registers(), expected);
     QElapsedTimer clock;
     clock.start();
     if (destroy)
@@ -283,6 +256,9 @@ void tst_statusMonitor::stopEndsThePoll()
         QVERIFY(thread->stopPoll() && !thread->isRunning() && !thread->stopRequested());
     QVERIFY2(clock.elapsed() < 30000, "the stop waited the period out");
     QCOMPARE(fakesdk::countCalls("read") == 0, period > 1000 || rounds == 0);
+    for (const fakesdk::Call& c : fakesdk::calls())
+        if (c.function == "read")
+            QCOMPARE(std::make_pair(c.start, c.count), std::make_pair(uint32_t(QR7215_STATUS_BLOCK_START), uint32_t(QR7215_STATUS_BLOCK_COUNT)));
     if (thread) {
         const int count = blocks.count();
         thread->startPoll(5);   // and it starts again
@@ -290,32 +266,10 @@ void tst_statusMonitor::stopEndsThePoll()
     }
 }
 
-void tst_statusMonitor::blanksOnlyWhileTheLinkIsClosed()
-{
-    fakeLink link;
-    onTheModule("40016=24000 40026=80 40027=2 40032=1");
-    statusMonitorWidget page;
-    comSettings settings;
-    page.slotOnConnect(settings);
-    deliveryCounter blocks(probe::poller(page), &monitorThread::signalFinished);
-    QTRY_VERIFY(blocks.count() >= 10);   // a few refresh ticks with the link open
-    QCOMPARE(probe::label(page, "m_lblVoltageInputValue"), QStringLiteral("24000mV"));
-    QVERIFY(probe::lit(page, "m_ledRemote"));
-
-    // Values of a closed link are not shown as if they were live.
-    fakeLink::closeAny();
-    QTRY_COMPARE(probe::label(page, "m_lblVoltageInputValue"), QStringLiteral("0mV"));
-    QCOMPARE(probe::label(page, "m_lblPowerSupplyValue"), QStringLiteral("NULL"));
-    QCOMPARE(probe::gauge(page)->value(), 0);
-    QVERIFY(!probe::lit(page, "m_ledRemote"));
-}
-
 void tst_statusMonitor::watchGoesOnWhileItsTabIsNotCurrent()
 {
     fakeLink link;
-    LogCapture log;
     statusMonitorWidget page;
-    QSignalSpy dcOk(&page, SIGNAL(signalDC_OK(bool)));
     probe::feed(page, parse("40026=55 40027=2 40028=1"));
     // Source 0 and level 150: both texts stay, the rest updates, the gauge clamps.
     probe::feed(page, parse("40016=777 40026=150 40028=1"));
@@ -326,9 +280,6 @@ void tst_statusMonitor::watchGoesOnWhileItsTabIsNotCurrent()
     page.slotOnSetEnabled(false);   // another tab became current
     probe::feed(page, parse("40016=888"), false);
     QCOMPARE(probe::label(page, "m_lblVoltageInputValue"), QStringLiteral("777mV"));
-    QTRY_COMPARE(log.lines, (QStringList{"DC is connected.", "DC is broken."}));
-    QCOMPARE(dcOk.count(), 2);
-    QCOMPARE(dcOk.at(1).at(0).toBool(), false);
     page.slotOnSetEnabled(true);   // its tab is back: the last block shows, kept texts too
     QCOMPARE(probe::label(page, "m_lblVoltageInputValue"), QStringLiteral("888mV"));
     QCOMPARE(probe::label(page, "m_lblBatteryChargingStatusValue"), QStringLiteral("Discharging"));
@@ -393,11 +344,11 @@ void tst_statusMonitor::delayAndRestoreOnAnotherTab()
     QStringList summaries;
     for (const QList<QVariant>& n : qAsConst(notes))
         summaries << n.at(0).toString() + (n.at(2).toBool() ? " (critical)" : "");
-    QCOMPARE(summaries.count("Post-process script"), 2);
-    QCOMPARE(summaries.count("DC input lost (critical)"), 2);
-    QCOMPARE(summaries.count("DC input restored"), 2);
-    QCOMPARE(summaries.count("Post-process script pending"), 2);
-    QCOMPARE(summaries.count("Post-process script cancelled"), 1);
+    summaries.sort();
+    QCOMPARE(summaries, (QStringList{"DC input lost (critical)", "DC input lost (critical)", "DC input restored",
+                                     "DC input restored", "Post-process script", "Post-process script",
+                                     "Post-process script cancelled", "Post-process script pending",
+                                     "Post-process script pending"}));
 
     settingsStore::setBatPath(QString());
     settingsStore::setBatExecutePolicy(0);
