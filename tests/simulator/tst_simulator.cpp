@@ -1,11 +1,11 @@
 // The module simulator's parts as plain functions (its CRC is proven by every
-// exchange with the device library): cutting the byte stream into frames, wire times, the register bank's access rules and battery,
-// the slave's answer (or silence) to whole frames, and the operator's commands.
+// exchange with the device library, its commands by fuzz_simcommand): cutting
+// the byte stream into frames, wire times, the register bank's access rules
+// and battery, the slave's answer (or silence) to whole frames.
 #include <QtTest>
 
 #include <chrono>
 
-#include "commandparser.h"
 #include "frameassembler.h"
 #include "modbusslave.h"
 #include "registerbank.h"
@@ -15,8 +15,6 @@
 
 using namespace qr7215sim;
 using namespace std::chrono;
-
-Q_DECLARE_METATYPE(qr7215sim::commandKind)
 
 namespace {
 
@@ -49,11 +47,6 @@ QString valuesLike(const registerBank& bank, const QString& want)
         got << QStringLiteral("%1=%2").arg(reg).arg(bank.get(reg, v) ? int(v) : -1);
     }
     return got.join(QLatin1Char(' '));
-}
-
-void accepted(const char* name, const char* line, commandKind kind, int reg = 0, int value = 0)
-{
-    QTest::newRow(name) << QString::fromLatin1(line) << kind << reg << value << false;
 }
 
 } // namespace
@@ -198,43 +191,6 @@ private slots:
             } else {
                 QCOMPARE(valuesLike(bank, step), step);
             }
-        }
-    }
-
-    void commands_data()
-    {
-        // What a command does is the simulator's own business; that it is
-        // taken or refused, and what it names, is what a test script relies on
-        // (get and pending are taken by every device library test).
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<commandKind>("kind");
-        QTest::addColumn<int>("reg");
-        QTest::addColumn<int>("value");
-        QTest::addColumn<bool>("refused");
-        accepted("set, top of the range", "set 40016 65535", commandKind::set, 40016, 65535);
-        accepted("any case, blanks, tabs, hexadecimal", "  SeT\t40040   0X72aF ", commandKind::set, 40040, 0x72af);
-        accepted("fault delay, longest", "fault delay 60000", commandKind::faultDelay, 0, 60000);
-        accepted("fault exception, highest", "fault exception 255", commandKind::faultException, 0, 255);
-        for (const char* line : {"   \t ", "reboot", "set 40016", "get 40036", "get -40000", "set 40016 65536",
-                                 "set 40016 12V", "set 40016 99999999999999999999", "power off", "fault noise",
-                                 "fault exception 0", "fault crc 3", "quit now"})
-            QTest::addRow("refused: '%s'", line) << QString::fromLatin1(line) << commandKind::quit << 0 << 0 << true;
-    }
-
-    void commands()
-    {
-        QFETCH(QString, line);
-        QFETCH(commandKind, kind);
-        QFETCH(int, reg);
-        QFETCH(int, value);
-        QFETCH(bool, refused);
-        const parseResult r = parseCommand(line.toStdString());
-        QCOMPARE(r.ok, !refused);
-        QCOMPARE(r.error.empty(), !refused);
-        if (r.ok) {
-            QCOMPARE(r.command.kind, kind);
-            QCOMPARE(r.command.reg, reg);
-            QCOMPARE(r.command.value, value);
         }
     }
 };
