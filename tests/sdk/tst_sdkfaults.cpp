@@ -35,7 +35,6 @@ private slots:
     void cutShort();
     void portHeldOrForbidden_data();
     void portHeldOrForbidden();
-    void twoThreadsShareOneDescriptor();
 
 private:
     int requests() { return int(m_sim.requests()); }
@@ -425,30 +424,6 @@ void tst_sdkFaults::portHeldOrForbidden()
     uint16_t v = 0;
     if (heldHere)
         QCOMPARE(UPS_ReadRegisters(&first, 40040, 1, &v), int(QR7215_OK));
-}
-
-void tst_sdkFaults::twoThreadsShareOneDescriptor()
-{
-    deviceDescriptor d = lineDescriptor(500, 1);
-    closeAtExit guard(d);
-    QCOMPARE(openOn(d, m_sim.linkPath()), int(QR7215_OK));
-    // Each thread reads a block of its own: an answer handed to the wrong
-    // thread, or two requests on the wire at once, shows as wrong values.
-    const std::vector<uint16_t> identification{0x7215, 102, 215, 110};
-    const std::vector<uint16_t> block{2200, 1234, 87, 0, 24000};
-    std::atomic<int> wrong{0};
-    auto reader = [&](uint16_t start, const std::vector<uint16_t>& expected) {
-        for (int i = 0; i < 60; ++i) {
-            std::vector<uint16_t> v(expected.size(), 0);
-            if (UPS_ReadRegisters(&d, start, uint8_t(v.size()), v.data()) != QR7215_OK || v != expected)
-                ++wrong;
-        }
-    };
-    std::thread a(reader, uint16_t(40040), identification);
-    std::thread b(reader, uint16_t(40012), block);
-    a.join();
-    b.join();
-    QCOMPARE(wrong.load(), 0);
 }
 
 QR_TEST_GUILESS_MAIN(tst_sdkFaults)
