@@ -19,17 +19,8 @@ const char kName[] = "QR-7215_UTILITY";
 bool writeFile(const QString& path, const QByteArray& content, qint64 ageSeconds)
 {
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    file.write(content);
-    file.flush();
-    return file.setFileTime(QDateTime::currentDateTime().addSecs(-ageSeconds), QFileDevice::FileModificationTime);
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return testsupport::putFile(path, content) && file.open(QIODevice::Append)
+           && file.setFileTime(QDateTime::currentDateTime().addSecs(-ageSeconds), QFileDevice::FileModificationTime);
 }
 
 } // namespace
@@ -54,7 +45,7 @@ private:
         process->start(QStringLiteral(QR7215_UTILITY_PATH), QStringList());
         return process;
     }
-    qint64 lockHolderPid() const { return readFile(m_lockPath).split('\n').first().toLongLong(); }
+    qint64 lockHolderPid() const { return testsupport::fileBytes(m_lockPath).split('\n').first().toLongLong(); }
 
     QString m_lockPath;
     QString m_configsDir;
@@ -111,13 +102,13 @@ void tst_singleInstance::start()
     } else if (found == QLatin1String("live, old")) {
         // This live process's own lock, without the native lock on it.
         QVERIFY(standIn.tryLock(0));
-        const QByteArray genuine = readFile(m_lockPath);
+        const QByteArray genuine = testsupport::fileBytes(m_lockPath);
         standIn.unlock();
         QVERIFY(writeFile(m_lockPath, genuine, 3600));
     } else {
         QVERIFY(writeFile(m_lockPath, QByteArray(), found.endsWith(QLatin1String("old")) ? 3600 : 0));
     }
-    const QByteArray before = readFile(m_lockPath);
+    const QByteArray before = testsupport::fileBytes(m_lockPath);
 
     auto program = startProgram();
     QVERIFY(program->waitForStarted());
@@ -125,7 +116,7 @@ void tst_singleInstance::start()
         QVERIFY(program->waitForFinished(15000));
         QCOMPARE(program->exitStatus(), QProcess::NormalExit);
         QCOMPARE(program->exitCode(), 0);
-        QCOMPARE(readFile(m_lockPath), before);
+        QCOMPARE(testsupport::fileBytes(m_lockPath), before);
         QTRY_COMPARE(asked.count(), found == QLatin1String("held") ? 1 : 0);
         return;
     }

@@ -11,6 +11,9 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+using testsupport::fileBytes;
+using testsupport::putFile;
+
 class tst_ctl : public QObject
 {
     Q_OBJECT
@@ -37,13 +40,11 @@ void tst_ctl::initTestCase()
     // The settings a row does not override: the simulator's port, and a
     // short time-out so that the rows without an answer end soon.
     m_config = m_dir.filePath(QStringLiteral("config_com.xml"));
-    QFile f(m_config);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(QStringLiteral("<Settings><Setting><ComPort>%1</ComPort><SlaveId>1</SlaveId>"
-                           "<ResponseTimeout>200</ResponseTimeout><NumOfRetries>0</NumOfRetries>"
-                           "</Setting></Settings>")
-                .arg(m_sim.linkPath())
-                .toUtf8());
+    QVERIFY(putFile(m_config, QStringLiteral("<Settings><Setting><ComPort>%1</ComPort><SlaveId>1</SlaveId>"
+                                             "<ResponseTimeout>200</ResponseTimeout><NumOfRetries>0</NumOfRetries>"
+                                             "</Setting></Settings>")
+                                  .arg(m_sim.linkPath())
+                                  .toUtf8()));
 }
 
 void tst_ctl::cleanupTestCase()
@@ -213,12 +214,6 @@ statusDecoder::block simulatorStart()
     return b;
 }
 
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 } // namespace
 
 void tst_ctl::nutFile_data()
@@ -250,7 +245,7 @@ void tst_ctl::nutFile()
     file.setLinkCheck([] { return true; });
     file.slotOnFirmware(QStringLiteral("215"));
     file.slotOnBlock(b);
-    const QString written = QString::fromUtf8(readAll(path));
+    const QString written = QString::fromUtf8(fileBytes(path));
     for (const QString& line : lines.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
         QVERIFY2(written.contains(QLatin1Char('\n') + line + QLatin1Char('\n')), qPrintable(written));
 }
@@ -263,24 +258,24 @@ void tst_ctl::nutFileStaleAndRate()
     file.setLinkCheck([&linkUp] { return linkUp; });
     statusDecoder::block b = simulatorStart();
     file.slotOnBlock(b);
-    QVERIFY(readAll(path).contains("ups.status: OL\n"));
+    QVERIFY(fileBytes(path).contains("ups.status: OL\n"));
 
     // A change within the second waits for it, and the last one wins.
     b[statusDecoder::kBatteryLevel] = 90;
     file.slotOnBlock(b);
     b[statusDecoder::kBatteryLevel] = 80;
     file.slotOnBlock(b);
-    QVERIFY(readAll(path).contains("battery.charge: 100\n"));
-    QTRY_VERIFY_WITH_TIMEOUT(readAll(path).contains("battery.charge: 80\n"), 3000);
+    QVERIFY(fileBytes(path).contains("battery.charge: 100\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(fileBytes(path).contains("battery.charge: 80\n"), 3000);
 
     // A lost link empties the readings; the next block brings them back.
     linkUp = false;
-    QTRY_VERIFY_WITH_TIMEOUT(readAll(path).contains("\nups.status: \"\"\n"), 3000);
-    QVERIFY(readAll(path).contains("\nbattery.charge: \"\"\n"));
-    QVERIFY(readAll(path).contains("device.model: QR-7215\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(fileBytes(path).contains("\nups.status: \"\"\n"), 3000);
+    QVERIFY(fileBytes(path).contains("\nbattery.charge: \"\"\n"));
+    QVERIFY(fileBytes(path).contains("device.model: QR-7215\n"));
     linkUp = true;
     file.slotOnBlock(b);
-    QTRY_VERIFY_WITH_TIMEOUT(readAll(path).contains("ups.status: OL CHRG\nbattery.charge: 80\n"), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(fileBytes(path).contains("ups.status: OL CHRG\nbattery.charge: 80\n"), 3000);
     QCOMPARE(file.failedWrites(), 0);
 
     // A folder that is not there yet: tried again every second until it is.
@@ -290,7 +285,7 @@ void tst_ctl::nutFileStaleAndRate()
     pending.slotOnBlock(b);
     QCOMPARE(pending.failedWrites(), 1);
     QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("later"))));
-    QTRY_VERIFY_WITH_TIMEOUT(readAll(later).contains("battery.charge: 80\n"), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(fileBytes(later).contains("battery.charge: 80\n"), 3000);
 }
 
 QR_TEST_GUILESS_MAIN(tst_ctl)

@@ -152,9 +152,8 @@ void tst_quit::quitsCleanly()
     if (state == QLatin1String("script")) {
         const QString script = scripthelper::writeScript(root.filePath(QStringLiteral("on battery.sh")),
             "#!/bin/sh\necho $$ > '" + QFile::encodeName(mark) + "'\nexec sleep 60\n");
-        QFile settings(configHome + QStringLiteral("/Tarvolt/UPS/QR-7215.conf"));
-        QVERIFY(settings.open(QIODevice::WriteOnly));
-        settings.write("[General]\nbatPath=" + script.toUtf8() + "\nbatExecutePolicy=1\n");
+        QVERIFY(testsupport::putFile(configHome + QStringLiteral("/Tarvolt/UPS/QR-7215.conf"),
+                                     "[General]\nbatPath=" + script.toUtf8() + "\nbatExecutePolicy=1\n"));
     }
     if (state == QLatin1String("silent"))
         QCOMPARE(sim.command(QStringLiteral("fault timeout")), QStringLiteral("ok"));

@@ -47,15 +47,10 @@
 #include <memory>
 #include <thread>
 
-namespace {
+using testsupport::fileBytes;
+using testsupport::putFile;
 
-// Writes bytes as the whole file at path, making its folder first.
-bool put(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
+namespace {
 
 // Puts xml in place as the register table beside the test executable; a null
 // xml leaves no table at all.
@@ -63,7 +58,7 @@ bool writeTable(const QByteArray& xml)
 {
     const QString path = QCoreApplication::applicationDirPath() + QStringLiteral("/iconfigs/config_registers.xml");
     QFile::remove(path);
-    return xml.isNull() || put(path, xml);
+    return xml.isNull() || putFile(path, xml);
 }
 
 // One <Item> per entry "addr|name|rw|description"; an empty part is left out.
@@ -138,12 +133,6 @@ QString entryFile()
     return QString::fromStdString(platform::autoStartEntry(kEntryName));
 }
 
-QByteArray contents(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // One field of a config_com.xml document, by its element name.
 QString field(const QByteArray& xml, const QString& name)
 {
@@ -158,7 +147,7 @@ QString recordField(const comSettings& s, const QString& name)
 {
     QTemporaryDir dir;
     comSettingsFile::write(dir.filePath(QStringLiteral("r.xml")), s);
-    return field(contents(dir.filePath(QStringLiteral("r.xml"))), name);
+    return field(fileBytes(dir.filePath(QStringLiteral("r.xml"))), name);
 }
 
 } // namespace
@@ -298,9 +287,9 @@ void tst_pages::loadsTable()
 // signal of the model over it, without values and with a block shown.
 void tst_pages::exampleTableMatchesRegisterMap()
 {
-    const QByteArray xml = contents(QStringLiteral(QR7215_BIN_DIR "/iconfigs/config_registers.xml"));
+    const QByteArray xml = fileBytes(QStringLiteral(QR7215_BIN_DIR "/iconfigs/config_registers.xml"));
     QVERIFY(!xml.isEmpty());
-    QCOMPARE(xml, contents(QStringLiteral(QR7215_SOURCE_DIR "/resources/iconfigs/config_registers.xml")));
+    QCOMPARE(xml, fileBytes(QStringLiteral(QR7215_SOURCE_DIR "/resources/iconfigs/config_registers.xml")));
     QVERIFY(writeTable(xml));
 
     upsDataModel model;
@@ -825,7 +814,7 @@ void tst_pages::logFileHoldsThePagesLines()
         g_consolePrint.showMsg(msg);
     const QDateTime after = QDateTime::currentDateTime();
     QVERIFY(file.sync(5000));
-    QCOMPARE(QString::fromUtf8(contents(file.path())), page.text());
+    QCOMPARE(QString::fromUtf8(fileBytes(file.path())), page.text());
     QCOMPARE(page.text().count(QLatin1Char('\n')), 5);
     QTextDocument* log = page.findChild<QPlainTextEdit*>("m_statusOutput")->document();
     const QString line = log->firstBlock().text();
@@ -870,7 +859,7 @@ void tst_pages::logFileRotates()
     QCOMPARE(names.size(), files);
     QByteArray kept;
     for (const QString& name : names) {
-        const QByteArray bytes = contents(dir.filePath(name));
+        const QByteArray bytes = fileBytes(dir.filePath(name));
         QVERIFY2(bytes.size() <= 50, qPrintable(name));
         kept += bytes;
     }
@@ -886,7 +875,7 @@ void tst_pages::logFileRefusedThenWritten()
 {
     QTemporaryDir dir;
     const QString state = dir.filePath(QStringLiteral("state"));
-    QVERIFY(put(state, "a file where the folder should be"));
+    QVERIFY(putFile(state, "a file where the folder should be"));
     LogCapture log;
     eventLogFile file(state + QStringLiteral("/Tarvolt/UPS/QR-7215.log"));
     file.append(QStringLiteral("one"));
@@ -900,7 +889,7 @@ void tst_pages::logFileRefusedThenWritten()
     QVERIFY2(log.lines[0].startsWith(QStringLiteral("Event log: cannot write ")), qPrintable(log.lines[0]));
     QVERIFY(QFile::remove(state) && QDir().mkpath(state));
     QVERIFY(file.sync(5000));
-    QCOMPARE(contents(file.path()), QByteArray("one\ntwo\nthree\n"));
+    QCOMPARE(fileBytes(file.path()), QByteArray("one\ntwo\nthree\n"));
     QCoreApplication::processEvents();
     QCOMPARE(log.lines.size(), 1);
 }
@@ -924,7 +913,7 @@ void tst_pages::logSavedWholeOrNotAtAll()
     QTemporaryDir dir;
     const QString path = dir.filePath(target);
     const QByteArray old("the old file\n");
-    QVERIFY(put(dir.filePath(QStringLiteral("old.txt")), old));
+    QVERIFY(putFile(dir.filePath(QStringLiteral("old.txt")), old));
     inforWidget page;
     for (int i = 0; i < 5; ++i)
         page.slotOnShowMsg(QStringLiteral("line %1 of a log longer than forty bytes").arg(i));
@@ -935,7 +924,7 @@ void tst_pages::logSavedWholeOrNotAtAll()
     };
     QCOMPARE(sizeLimit > 0 ? testsupport::runWithFileSizeLimit(sizeLimit, save) : save(), saved ? 0 : 1);
     const QByteArray left = target == "old.txt" ? old : QByteArray();
-    QCOMPARE(contents(path), saved ? page.text().toUtf8() : left);
+    QCOMPARE(fileBytes(path), saved ? page.text().toUtf8() : left);
 }
 
 void tst_pages::adapterReports_data()
@@ -1162,16 +1151,16 @@ void tst_pages::pageKeepsWhatItShows()
     QFETCH(bool, connected);
 
     if (!file.isNull())
-        QVERIFY(put(configFile(), "<?xml version=\"1.0\"?><Settings><Setting>" + file + "</Setting></Settings>"));
+        QVERIFY(putFile(configFile(), "<?xml version=\"1.0\"?><Settings><Setting>" + file + "</Setting></Settings>"));
     const bool registered = file.contains("<AutoBoot>1<");
     if (registered)
         QVERIFY(platform::registerAutoStart(kEntryName));
-    const QByteArray before = contents(configFile());
+    const QByteArray before = fileBytes(configFile());
 
     LogCapture log;
     comSettingsWidget page;
     // Showing what was loaded saves nothing and leaves the entry alone.
-    QCOMPARE(contents(configFile()), before);
+    QCOMPARE(fileBytes(configFile()), before);
     QCOMPARE(QFile::exists(entryFile()), registered);
     std::unique_ptr<fakeLink> link;
     if (connected) {
@@ -1197,7 +1186,7 @@ void tst_pages::pageKeepsWhatItShows()
         qobject_cast<QCheckBox*>(w)->setChecked(value.toBool());
 
     QCOMPARE(recordField(page.settings(), element), text);
-    QCOMPARE(field(contents(configFile()), element), text);
+    QCOMPARE(field(fileBytes(configFile()), element), text);
     QCOMPARE(pollSpy.count(), 1);
     QCOMPARE(pollSpy.at(0).at(0).toUInt(), page.settings().pollDelay);
     QCOMPARE(QFile::exists(entryFile()), page.settings().autoBoot);
@@ -1220,7 +1209,7 @@ void tst_pages::pageKeepsWhatItShows()
 // 2 s later), and tells the failure once.
 void tst_pages::autoConnectKeepsTrying()
 {
-    QVERIFY(put(configFile(), "<Settings><Setting><AutoConnect>1</AutoConnect></Setting></Settings>"));
+    QVERIFY(putFile(configFile(), "<Settings><Setting><AutoConnect>1</AutoConnect></Setting></Settings>"));
     fakesdk::setOpenResult(QR7215_E_PORT_NOT_FOUND);
     LogCapture log;
     comSettingsWidget page;

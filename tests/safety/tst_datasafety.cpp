@@ -40,12 +40,6 @@ namespace {
 
 const char kEntryName[] = "QR-7215";
 
-QByteArray contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // Points XDG_CONFIG_HOME at a folder for as long as it lives.
 struct configHome {
     explicit configHome(const QString& dir) : previous(qgetenv("XDG_CONFIG_HOME")) { qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir)); }
@@ -122,7 +116,7 @@ QByteArray documentOf(target t, char record, int padding)
 {
     QTemporaryDir scratch;
     save(t, record, scratch.path(), padding);
-    return contents(filePath(t, scratch.path()));
+    return fileBytes(filePath(t, scratch.path()));
 }
 
 // Every complete document a run of alternating saves may leave: the store's
@@ -137,20 +131,14 @@ QList<QByteArray> validDocuments(target t, int padding)
     settingsStore::setBatExecutePolicy(1u);
     for (const char record : {'a', 'b', 'a'}) {
         settingsStore::setBatPath(scriptPath(record, padding));
-        documents << contents(filePath(t, scratch.path()));
+        documents << fileBytes(filePath(t, scratch.path()));
         settingsStore::setBatExecutePolicy(record == 'a' ? 1u : 2u);
-        documents << contents(filePath(t, scratch.path()));
+        documents << fileBytes(filePath(t, scratch.path()));
     }
     return documents;
 }
 
 enum class fault { killed, staleLock, asNobody, folderNotWritable, fileNotWritable, sizeLimit, readOnlyFileSystem };
-
-bool writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
 
 // Entries beside the file other than the file itself. A kill may leave the
 // temporary file of a save ("<name>.XXXXXX") and QSettings' locks; nothing else.
@@ -282,7 +270,7 @@ void killRepeatedly(target file, const QString& folder, int padding)
         std::this_thread::sleep_for(std::chrono::microseconds(random.bounded(int(saveUs) + 1)));
         cut += child.kill() ? 1 : 0;
         saves += child.saves();
-        const QByteArray found = contents(path);
+        const QByteArray found = fileBytes(path);
         QVERIFY2(valid.contains(found), qPrintable(QStringLiteral("kill %1 (seed %2): %3 bytes, not a whole document")
                                                        .arg(k).arg(seed).arg(found.size())));
         QCOMPARE(leftovers(path, true), QStringList());
@@ -299,7 +287,7 @@ QMap<QString, QString> fieldsOf(const comSettings& s)
     QTemporaryDir dir;
     comSettingsFile::write(dir.filePath(QStringLiteral("f.xml")), s);
     QDomDocument doc;
-    doc.setContent(contents(dir.filePath(QStringLiteral("f.xml"))));
+    doc.setContent(fileBytes(dir.filePath(QStringLiteral("f.xml"))));
     QMap<QString, QString> out;
     const QDomElement setting = doc.documentElement().firstChildElement(QStringLiteral("Setting"));
     for (QDomElement e = setting.firstChildElement(); !e.isNull(); e = e.nextSiblingElement())
@@ -328,7 +316,7 @@ const QByteArray kDefaultsFile = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
 
 QStringList entryLines(const QString& path)
 {
-    return QString::fromUtf8(contents(path)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return QString::fromUtf8(fileBytes(path)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 } // namespace
@@ -432,7 +420,7 @@ void tst_dataSafety::oldFileStaysWhole()
 
     const QString path = filePath(file, folder);
     QVERIFY(save(file, 'a', folder, padding));
-    const QByteArray before = contents(path);
+    const QByteArray before = fileBytes(path);
     const QByteArray after = documentOf(file, 'b', padding);
     QCOMPARE(before, documentOf(file, 'a', padding));
     QVERIFY(before != after);
@@ -448,7 +436,7 @@ void tst_dataSafety::oldFileStaysWhole()
     case fault::staleLock:
         for (const QString& lock : locks) {
             const QByteArray dead = "2147483646\nqr7215\n" + QSysInfo::machineHostName().toUtf8() + "\n";
-            QVERIFY(writeBytes(path + lock.section(QLatin1Char('='), 0, 0), lock.endsWith("=dead") ? dead : QByteArray()));
+            QVERIFY(putFile(path + lock.section(QLatin1Char('='), 0, 0), lock.endsWith("=dead") ? dead : QByteArray()));
         }
         code = runWithTimeLimit(15, saveB);
         break;
@@ -467,7 +455,7 @@ void tst_dataSafety::oldFileStaysWhole()
     }
     if (kind != fault::killed) {
         QVERIFY2(code == 0 || code == 1, qPrintable(QStringLiteral("the saving child ended with %1").arg(code)));
-        const QByteArray found = contents(path);
+        const QByteArray found = fileBytes(path);
         if (!refused) {
             QCOMPARE(code, 0);
             QCOMPARE(found, after);
@@ -488,9 +476,9 @@ void tst_dataSafety::oldFileStaysWhole()
         QVERIFY(mountTmpfs(folder, MS_REMOUNT));
     if (nobody)
         QVERIFY(giveTo(QFileInfo(path).absolutePath(), false));
-    const char next = contents(path) == after ? 'a' : 'b';
+    const char next = fileBytes(path) == after ? 'a' : 'b';
     QCOMPARE(runWithTimeLimit(15, [&] { return save(file, next, folder, padding) ? 0 : 1; }), 0);
-    QCOMPARE(contents(path), documentOf(file, next, padding));
+    QCOMPARE(fileBytes(path), documentOf(file, next, padding));
     QCOMPARE(leftovers(path, kind == fault::killed), QStringList());
 }
 
@@ -559,7 +547,7 @@ void tst_dataSafety::writesExactLayout()
     QFETCH(QString, port);
     QFETCH(QByteArray, expected);
 
-    QVERIFY(writeBytes(path("config_com.xml"), kDefaultsFile));
+    QVERIFY(putFile(path("config_com.xml"), kDefaultsFile));
     comSettings s;
     if (distinct) {
         fillCom(s, 'b', 0);
@@ -569,7 +557,7 @@ void tst_dataSafety::writesExactLayout()
         s.comPort = port;
     QCOMPARE(comSettingsFile::write(path("config_com.xml"), s), !expected.isNull());
     if (expected.isNull() || !expected.isEmpty())
-        QCOMPARE(contents(path("config_com.xml")), expected.isNull() ? kDefaultsFile : expected);
+        QCOMPARE(fileBytes(path("config_com.xml")), expected.isNull() ? kDefaultsFile : expected);
     comSettings back;
     QVERIFY(comSettingsFile::read(path("config_com.xml"), back));
     QCOMPARE(back.comPort, expected.isNull() ? QStringLiteral("COM1") : s.comPort);
@@ -618,7 +606,7 @@ void tst_dataSafety::reads()
     QFETCH(QStringList, changes);
 
     if (!xml.isNull())
-        QVERIFY(writeBytes(path("config_com.xml"), xml));
+        QVERIFY(putFile(path("config_com.xml"), xml));
     comSettings s;
     fillCom(s, 'b', 0);
     QMap<QString, QString> expected = fieldsOf(s);
@@ -659,13 +647,13 @@ void tst_dataSafety::fileLivesWhereAppFolderCanHoldIt()
         // A trailing slash names a folder, anything else a file.
         QVERIFY(QDir().mkpath(QFileInfo(path(prefixData)).path()));
         if (!prefixData.endsWith(QLatin1Char('/')))
-            QVERIFY(writeBytes(path(prefixData), ""));
+            QVERIFY(putFile(path(prefixData), ""));
     }
     const QString beside = appDir + QStringLiteral("/configs/config_com.xml");
     const QString userFile = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/Tarvolt/UPS/config_com.xml");
     QFile::remove(userFile);
     if (configsIsAFile)
-        QVERIFY(writeBytes(appDir + QStringLiteral("/configs"), ""));
+        QVERIFY(putFile(appDir + QStringLiteral("/configs"), ""));
     if (readOnly && !mountTmpfs(appDir, 0))
         QSKIP("no permission to mount a read-only folder");
     const auto unmount = qScopeGuard([&] {
@@ -751,11 +739,11 @@ void tst_dataSafety::autostartEntry()
     QCOMPARE(QFileInfo(entry).lastModified().toUTC(), old);
 
     QVERIFY(platform::registerAutoStart("other", "/usr/bin/other"));
-    const QByteArray before = contents(entry);
+    const QByteArray before = fileBytes(entry);
     for (int i = 0; i < 2; ++i) {
         // Off again stays quiet and harmless.
         QVERIFY(platform::unregisterAutoStart(kEntryName));
-        QCOMPARE(contents(entry), executable.isEmpty() ? QByteArray() : before);
+        QCOMPARE(fileBytes(entry), executable.isEmpty() ? QByteArray() : before);
     }
     QVERIFY(QFile::remove(QFileInfo(entry).absolutePath() + QStringLiteral("/other.desktop")));
 

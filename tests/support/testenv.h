@@ -20,6 +20,11 @@ void prepareEnvironment();
 // The temporary root prepareEnvironment() made (removed at exit).
 QString tempRoot();
 
+// The whole file; empty when it cannot be read.
+QByteArray fileBytes(const QString& path);
+// Writes bytes as the whole file at path, making its folder first.
+bool putFile(const QString& path, const QByteArray& bytes);
+
 } // namespace testsupport
 
 #define QR_TEST_MAIN(TestObject)                                 \
