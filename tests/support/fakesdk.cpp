@@ -1,6 +1,5 @@
 #include "fakesdk.h"
 
-#include <cstring>
 #include <mutex>
 
 namespace fakesdk {

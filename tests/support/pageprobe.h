@@ -4,7 +4,6 @@
 #pragma once
 
 #include "batterywidget.h"
-#include "ledwidget.h"
 #include "statusmonitorwidget.h"
 
 #include <QLabel>
@@ -33,14 +32,6 @@ public:
     {
         auto* l = page.findChild<QLabel*>(QLatin1String(name));
         return l ? l->text() : QStringLiteral("<no label %1>").arg(QLatin1String(name));
-    }
-
-    static bool lit(statusMonitorWidget& page, const char* name)
-    {
-        auto* led = page.findChild<ledWidget*>(QLatin1String(name));
-        if (!led)
-            qFatal("no LED %s", name);
-        return led->isOn();
     }
 
     static batteryWidget* gauge(statusMonitorWidget& page)

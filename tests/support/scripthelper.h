@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QString>
-#include <QTextStream>
 
 #include <csignal>
 #include <sys/types.h>

@@ -2,7 +2,6 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QTemporaryDir>
 #include <QUuid>
 
 #ifndef QR7215_SIM_PATH
