@@ -70,7 +70,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-for tool in xdotool trayer import compare xwininfo xdpyinfo; do
+for tool in xdotool trayer import xwininfo xdpyinfo; do
     command -v "$tool" >/dev/null || fail "$tool is missing (bash tools/install-deps.sh installs it)"
 done
 [ -n "${DISPLAY:-}" ] || fail "no X display: run this under xvfb-run"
@@ -87,23 +87,14 @@ cp -P "$bin"/libqr7215sdk.so* "$app/"
 cp "$bin/iconfigs/config_registers.xml" "$app/iconfigs/"
 
 link="$work/link"
+# The rest at their defaults: slave 1, 115200 baud 8N1, 1000 ms, 3 retries.
 cat > "$app/configs/config_com.xml" <<XML
 <?xml version="1.0" encoding="UTF-8"?>
 <Settings>
     <Setting>
-        <ComMode>0</ComMode>
-        <SlaveId>1</SlaveId>
         <ComPort>$link</ComPort>
-        <BaudRate>115200</BaudRate>
-        <DataLen>8</DataLen>
-        <StopBits>1</StopBits>
-        <Parity>0</Parity>
-        <ResponseTimeout>1000</ResponseTimeout>
-        <NumOfRetries>3</NumOfRetries>
         <PollDelay>50</PollDelay>
-        <AutoBoot>0</AutoBoot>
         <AutoConnect>1</AutoConnect>
-        <AutoHide>0</AutoHide>
     </Setting>
 </Settings>
 XML
